@@ -1,0 +1,50 @@
+// The run context: all run-wide state of one setup run, owned by the form and
+// handed explicitly to every subsystem (no hidden globals).
+#pragma once
+
+#include "platform/UserPrompt.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct RunContext {
+    RunContext();
+    ~RunContext();
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
+
+    // Flags of the run.
+    bool Silent = false;      // "/S" or SilentInstall: no wizard, no boxes but the few allowed
+    bool Logging = false;     // "/L": write the log file at the end
+    bool Admin = false;       // the user has administrator rights
+    bool PerUser = false;     // install for the current user only
+    bool Is64 = false;        // the setup requires 64-bit Windows ([Setup] 64-bit)
+    bool UninstallOn = false; // [Setup] Uninstall
+    bool Errors = false;      // an item failed and the run went on
+    bool Cancel = false;      // the user confirmed cancelling
+
+    std::string SetupFile;    // full path of the running setup program
+    std::string SetupTempDir; // <SetupTempDir>: where the setup cabinet was unpacked
+    uint32_t PayloadOffset = 0;
+
+    // The setup log (the form's hidden list): collected in every run.
+    std::vector<std::string> LogList;
+
+    // The two wizard pictures loaded when the package was opened.
+    HBITMAP WizardPicture = nullptr;
+    HBITMAP HeaderPicture = nullptr;
+
+    // Every question and message to the user goes through here.
+    IUserPrompt* Prompt;
+
+    // Ends the process with the exit code once the run has been cleaned up. The
+    // program uses ExitProcess; tests replace it to observe the end instead.
+    std::function<void(uint32_t)> Terminate;
+
+    // Releases what the run holds open (readers, lists, pictures). Safe to call twice.
+    void ReleaseResources();
+};

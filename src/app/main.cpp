@@ -1,0 +1,29 @@
+// Program entry of the setup runtime: restrict DLL loading, then hand over to
+// start-up. Everything else lives in the qvruntime library.
+#include "app/RunContext.h"
+#include "app/Startup.h"
+
+#include <windows.h>
+
+namespace {
+
+// A setup usually runs from a Downloads folder, where a planted DLL must never be
+// picked up: search only the system folder for DLLs loaded from here on. The call
+// exists from Windows 8 on, and on Windows 7 with its loader update.
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE k32 = GetModuleHandleA("kernel32.dll");
+    auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")));
+    if (fn) fn(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    SetDllDirectoryA(""); // removes the current folder from the search where the above is missing
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
+    static RunContext ctx;
+    FormCreate(ctx);
+    return 0;
+}

@@ -1,0 +1,178 @@
+#include "package/SetupPackage.h"
+
+#include "app/RunContext.h"
+#include "package/CabSTComps.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "text/RunEnd.h"
+#include "wizard/Appearance.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Reads are done in large blocks: one system call per probe would make a search
+// over a signed file's appended bytes cost one call per byte.
+constexpr size_t kBlock = 64 * 1024;
+
+bool ReadAt(HANDLE file, uint64_t offset, void* buf, size_t len) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file, pos, nullptr, FILE_BEGIN)) return false;
+    char* p = static_cast<char*>(buf);
+    while (len > 0) {
+        DWORD got = 0;
+        if (!ReadFile(file, p, static_cast<DWORD>(len), &got, nullptr) || got == 0) return false;
+        p += got;
+        len -= got;
+    }
+    return true;
+}
+
+struct HandleCloser {
+    HANDLE h;
+    ~HandleCloser() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+uint32_t NextRandom(uint32_t& state) {
+    // xorshift32: plenty for picking a folder name, and tiny.
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+// Copies exactly count bytes from the setup file's current position into out.
+bool CopyBytes(HANDLE in, HANDLE out, uint32_t count) {
+    std::vector<char> buf(kBlock);
+    while (count > 0) {
+        DWORD want = count < kBlock ? count : static_cast<DWORD>(kBlock);
+        DWORD got = 0, put = 0;
+        if (!ReadFile(in, buf.data(), want, &got, nullptr) || got != want) return false;
+        if (!WriteFile(out, buf.data(), got, &put, nullptr) || put != got) return false;
+        count -= got;
+    }
+    return true;
+}
+
+HBITMAP LoadPicture(const std::string& path) {
+    return static_cast<HBITMAP>(LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0,
+                                           LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+}
+
+} // namespace
+
+bool ParseTrailerNumber(const char* digits, uint32_t& value) {
+    uint64_t v = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (digits[i] < '0' || digits[i] > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(digits[i] - '0');
+    }
+    if (v > 0x7FFFFFFF) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+std::string FormatTrailer(uint32_t cabSize) {
+    char buf[kTrailerSize + 1];
+    std::snprintf(buf, sizeof buf, "ZYX%010u", cabSize);
+    return std::string(buf, kTrailerSize);
+}
+
+TrailerInfo FindTrailer(HANDLE file, uint64_t fileSize) {
+    TrailerInfo info;
+    if (fileSize < uint64_t{kTrailerSearchFloor} + kTrailerSize) return info;
+    std::vector<char> buf(kBlock + kTrailerSize);
+    uint64_t top = fileSize - kTrailerSize; // highest candidate offset of this block
+    for (;;) {
+        uint64_t low = top - kTrailerSearchFloor >= kBlock - 1 ? top - (kBlock - 1)
+                                                                : kTrailerSearchFloor;
+        size_t len = static_cast<size_t>(top - low) + kTrailerSize;
+        if (!ReadAt(file, low, buf.data(), len)) return info;
+        for (uint64_t p = top + 1; p-- > low;) {
+            const char* at = buf.data() + (p - low);
+            uint32_t value;
+            if (std::memcmp(at, kTrailerMagic, 3) == 0 && ParseTrailerNumber(at + 3, value)) {
+                info.found = true;
+                info.offset = p;
+                info.cabSize = value;
+                return info;
+            }
+        }
+        if (low == kTrailerSearchFloor) return info;
+        top = low - 1;
+    }
+}
+
+std::string DrawSetupTempDir(const std::string& tempDir) {
+    LARGE_INTEGER qpc;
+    QueryPerformanceCounter(&qpc);
+    uint32_t state = GetTickCount() ^ static_cast<uint32_t>(qpc.QuadPart) ^
+                     (GetCurrentProcessId() << 16) ^ static_cast<uint32_t>(qpc.QuadPart >> 32);
+    if (state == 0) state = 0x9E3779B9;
+    std::string name = "\\QVTMP";
+    for (int i = 0; i < 3; ++i) {
+        uint32_t r;
+        // Rejection keeps each digit exactly uniform over 0..9.
+        do r = NextRandom(state);
+        while (r >= 4294967290u);
+        name += static_cast<char>('0' + r % 10);
+    }
+    return tempDir + name;
+}
+
+uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
+    HandleCloser file{CreateFileA(setupFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (file.h == INVALID_HANDLE_VALUE) return kExitAbort;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.h, &size)) return kExitAbort;
+
+    TrailerInfo trailer = FindTrailer(file.h, static_cast<uint64_t>(size.QuadPart));
+    // A size of 1 cannot be told from "no trailer"; a size of 0 would end a corrupt
+    // setup with exit code 0, which reads as success, so it is treated alike.
+    if (!trailer.found || trailer.cabSize <= 1) return kExitAbort;
+    const uint32_t S = trailer.cabSize;
+
+    if (S > trailer.offset) return S;
+    const std::string dir = ctx.SetupTempDir;
+    if (!CreateDirectoryA(dir.c_str(), nullptr)) return S;
+    const std::string cab = dir + "\\qvsetup.cab";
+    {
+        HandleCloser out{CreateFileA(cab.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (out.h == INVALID_HANDLE_VALUE) return S;
+        LARGE_INTEGER pos;
+        pos.QuadPart = static_cast<LONGLONG>(trailer.offset - S);
+        if (!SetFilePointerEx(file.h, pos, nullptr, FILE_BEGIN)) return S;
+        if (!CopyBytes(file.h, out.h, S)) return S;
+    }
+
+    ProcessMessages();
+    try {
+        TSTCabReader reader;
+        reader.ExtractFiles(cab, dir);
+    } catch (const std::exception&) {
+        return S;
+    }
+
+    ProcessMessages();
+    ctx.WizardPicture = LoadPicture(dir + "\\qvwizard.bmp");
+    ctx.HeaderPicture = LoadPicture(dir + "\\qvheader.bmp");
+    if (!ctx.WizardPicture || !ctx.HeaderPicture) return kExitPicture;
+
+    if (!ApplyAppearance(ctx)) return kExitAppearance;
+    return 0;
+}
+
+void OpenPackage(RunContext& ctx) {
+    ctx.SetupTempDir = DrawSetupTempDir(TempDir());
+    if (ctx.SetupFile.empty()) ctx.SetupFile = ModulePath();
+    uint32_t code = UnpackSetupPackage(ctx, ctx.SetupFile);
+    if (code != 0) FailSetup(ctx, code);
+}

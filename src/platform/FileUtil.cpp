@@ -1,0 +1,96 @@
+#include "platform/FileUtil.h"
+
+#include <windows.h>
+
+#include <vector>
+
+std::string TempDir() {
+    char buf[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof buf, buf);
+    if (n == 0 || n > sizeof buf) return {};
+    return ExcludeTrailingBackslash(std::string(buf, n));
+}
+
+std::string ModulePath() {
+    std::vector<char> buf(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) return std::string(buf.data(), n);
+        buf.resize(buf.size() * 2);
+    }
+}
+
+bool FileExists(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string IncludeTrailingBackslash(const std::string& path) {
+    if (!path.empty() && path.back() == '\\') return path;
+    return path + '\\';
+}
+
+std::string ExcludeTrailingBackslash(const std::string& path) {
+    if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);
+    return path;
+}
+
+static size_t LastDelimiter(const std::string& path) {
+    return path.find_last_of("\\/:");
+}
+
+std::string ExtractFileName(const std::string& path) {
+    size_t p = LastDelimiter(path);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t p = LastDelimiter(path);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    std::string tail = name;
+    while (!tail.empty() && tail.front() == '\\') tail.erase(0, 1);
+    return IncludeTrailingBackslash(folder) + tail;
+}
+
+std::string FullPath(const std::string& path) {
+    char buf[MAX_PATH * 2];
+    DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
+    if (n == 0 || n >= sizeof buf) return path;
+    return std::string(buf, n);
+}
+
+bool ForceDirectories(const std::string& path) {
+    std::string dir = ExcludeTrailingBackslash(path);
+    if (dir.empty() || DirectoryExists(dir)) return !dir.empty();
+    std::string parent = ExcludeTrailingBackslash(ExtractFilePath(dir));
+    // Stop at a drive ("C:") or a share root; those cannot be created.
+    if (!parent.empty() && parent != dir && parent.back() != ':' && !DirectoryExists(parent))
+        if (!ForceDirectories(parent)) return false;
+    return CreateDirectoryA(dir.c_str(), nullptr) || DirectoryExists(dir);
+}
+
+static char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    return true;
+}
+
+std::string UpperCase(const std::string& s) {
+    std::string r = s;
+    for (char& c : r) c = AsciiUpper(c);
+    return r;
+}

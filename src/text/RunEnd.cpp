@@ -1,0 +1,65 @@
+#include "text/RunEnd.h"
+
+#include "app/RunContext.h"
+#include "platform/FileUtil.h"
+#include "text/SetupLog.h"
+
+#include <windows.h>
+
+#include <string>
+
+void CleanUpSetupFiles(RunContext& ctx) {
+    const std::string dir = ctx.SetupTempDir;
+    if (!dir.empty()) {
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA(JoinPath(dir, "*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+                std::string file = JoinPath(dir, fd.cFileName);
+                // A read-only file (unpacked with its attributes) would refuse deletion.
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(file.c_str());
+            } while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+        if (DirectoryExists(dir)) RemoveDirectoryA(dir.c_str());
+    }
+
+    const std::string log = LogFilePath();
+    if (!ctx.Logging) {
+        if (FileExists(log)) DeleteFileA(log.c_str());
+        return;
+    }
+    std::string text;
+    for (const std::string& line : ctx.LogList) text += line + "\r\n";
+    HANDLE f = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+static void EndRun(RunContext& ctx, uint32_t code) {
+    ctx.ReleaseResources();
+    CleanUpSetupFiles(ctx);
+    ctx.Terminate(code);
+}
+
+void QuitSetup(RunContext& ctx) { EndRun(ctx, kExitOk); }
+
+void FailSetup(RunContext& ctx, uint32_t code) {
+    if (!ctx.Silent) {
+        std::string text = "The setup file is corrupt.\r\n\r\nError code: " + std::to_string(code);
+        ctx.Prompt->MessageBox(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+    }
+    EndRun(ctx, code);
+}
+
+void RefuseSetup(RunContext& ctx) { EndRun(ctx, kExitRefused); }
+
+void AbortSetup(RunContext& ctx) { EndRun(ctx, kExitAbort); }
+
+void FinishSetup(RunContext& ctx) { EndRun(ctx, kExitOk); }
