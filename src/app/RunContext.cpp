@@ -6,6 +6,10 @@ RunContext::RunContext()
 RunContext::~RunContext() { ReleaseResources(); }
 
 void RunContext::ReleaseResources() {
+    Config.reset();
+    Language.reset();
+    List1.clear();
+    List2.clear();
     if (WizardPicture) DeleteObject(WizardPicture);
     if (HeaderPicture) DeleteObject(HeaderPicture);
     WizardPicture = HeaderPicture = nullptr;

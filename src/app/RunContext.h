@@ -2,12 +2,14 @@
 // handed explicitly to every subsystem (no hidden globals).
 #pragma once
 
+#include "config/IniFile.h"
 #include "platform/UserPrompt.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,28 @@ struct RunContext {
     std::string SetupFile;    // full path of the running setup program
     std::string SetupTempDir; // <SetupTempDir>: where the setup cabinet was unpacked
     uint32_t PayloadOffset = 0;
+
+    // Readers open for the whole run: the configuration "qvsetup.ini" and the
+    // chosen language file.
+    std::unique_ptr<TIniFile> Config;
+    std::unique_ptr<TIniFile> Language;
+
+    // User variables, each "name?value", in the order they were defined.
+    std::vector<std::string> UserVariables;
+    // The two scratch lists shared by the record handlers.
+    std::vector<std::string> List1, List2;
+
+    // The wizard's field values. The window keeps them in step with its controls;
+    // a silent run uses them as start-up filled them in.
+    std::string Edit1;       // destination folder (<InstallDir>)
+    std::string ComboBox1;   // program group
+    std::string EUser;       // user name
+    std::string ECompany;    // user company
+    std::string ECustomInfo; // custom user information
+    std::string ComboLng;    // chosen language's name
+    bool CheckDesktop = false;
+    bool CheckQuickLaunch = false;
+    bool CheckAssociate = false;
 
     // The setup log (the form's hidden list): collected in every run.
     std::vector<std::string> LogList;

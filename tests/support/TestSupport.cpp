@@ -1,0 +1,103 @@
+#include "TestSupport.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+std::string GetEnv(const char* name, bool& present) {
+    char buf[32768];
+    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    present = n > 0 && n < sizeof buf;
+    return present ? std::string(buf, n) : std::string();
+}
+} // namespace
+
+ScratchDir::ScratchDir() {
+    static std::atomic<unsigned> counter{0};
+    char tmp[MAX_PATH + 1];
+    GetTempPathA(sizeof tmp, tmp);
+    for (;;) {
+        char name[64];
+        std::snprintf(name, sizeof name, "qvtest-%lu-%u-%lu", GetCurrentProcessId(),
+                      counter++, GetTickCount());
+        path_ = std::string(tmp) + name;
+        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+    }
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(path_); }
+
+std::string ScratchDir::operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create " << path;
+    DWORD put = 0;
+    BOOL ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    CloseHandle(f);
+    ASSERT_TRUE(ok && put == bytes.size()) << "cannot write " << path;
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return {};
+    std::string data;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) data.append(buf, got);
+    CloseHandle(f);
+    return data;
+}
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+    std::string s(size, '\0');
+    uint32_t x = seed ? seed : 1;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s[i] = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TempEnvironment::TempEnvironment(const std::string& folder) {
+    oldTemp_ = GetEnv("TEMP", hadTemp_);
+    oldTmp_ = GetEnv("TMP", hadTmp_);
+    SetEnvironmentVariableA("TEMP", folder.c_str());
+    SetEnvironmentVariableA("TMP", folder.c_str());
+}
+
+TempEnvironment::~TempEnvironment() {
+    SetEnvironmentVariableA("TEMP", hadTemp_ ? oldTemp_.c_str() : nullptr);
+    SetEnvironmentVariableA("TMP", hadTmp_ ? oldTmp_.c_str() : nullptr);
+}
