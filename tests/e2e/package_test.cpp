@@ -1,0 +1,206 @@
+// Opening the setup package, end to end: real setup files built by mksetup are
+// started under Windows (Wine) and checked the way a user would see them.
+#include "Builder.h"
+#include "CabWriter.h"
+#include "SetupRunner.h"
+#include "TestSupport.h"
+#include "package/SetupPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char kCorruptText[] = "The setup file is corrupt.\r\n\r\nError code: ";
+
+class PackageTest : public ::testing::Test {
+protected:
+    ScratchDir work;
+    std::string temp = work / "temp";
+    std::string project = work / "project";
+    std::string setup = work / "setup.exe";
+
+    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
+
+    mksetup::BuildReport Build(bool requireSetupFiles = true) {
+        mksetup::BuildOptions o;
+        o.projectDir = project;
+        o.outputPath = setup;
+        o.stubPath = QV_SETUPSTUB_PATH;
+        o.requireSetupFiles = requireSetupFiles;
+        return mksetup::BuildSetup(o);
+    }
+
+    SetupRun Run(const std::string& args = "") { return RunSetup(setup, args, temp); }
+
+    // The run ended through the corrupt-setup box with this code and left nothing behind.
+    void ExpectCorrupt(const SetupRun& run, uint32_t code) {
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, code);
+        ASSERT_EQ(run.boxes.size(), 1u);
+        EXPECT_EQ(run.boxes[0].caption, "Error");
+        EXPECT_EQ(run.boxes[0].text, kCorruptText + std::to_string(code));
+        EXPECT_EQ(run.boxes[0].owner, nullptr);
+        EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    }
+
+    void ExpectClean(const SetupRun& run) {
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(run.boxes.empty());
+        EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    }
+
+    void Append(const std::string& bytes) { WriteFileBytes(setup, ReadFileBytes(setup) + bytes); }
+};
+
+TEST_F(PackageTest, OpensWithTrailerAtTheVeryEnd) {
+    WriteMinimalProject(project);
+    auto report = Build();
+    std::string file = ReadFileBytes(setup);
+    ASSERT_EQ(file.size(), report.setupFileSize);
+    EXPECT_EQ(file.substr(file.size() - kTrailerSize), FormatTrailer(report.setupCabinetSize));
+    ExpectClean(Run());
+}
+
+TEST_F(PackageTest, FindsTrailerBelowAppendedBytes) {
+    WriteMinimalProject(project);
+    Build();
+    // What a code signature adds after the trailer.
+    Append(RandomBytes(8192, 7));
+    ExpectClean(Run());
+}
+
+TEST_F(PackageTest, PassesOverMagicFollowedByNonDigits) {
+    WriteMinimalProject(project);
+    Build();
+    Append("ZYXabcdefghij" + RandomBytes(100, 3) + "ZYX12345678x9");
+    ExpectClean(Run());
+}
+
+TEST_F(PackageTest, ShortFileFailsWithCodeOne) {
+    WriteMinimalProject(project);
+    Build();
+    std::string file = ReadFileBytes(setup);
+    // One byte short of the smallest file that can hold a trailer above the floor,
+    // with a valid-looking trailer at its end that must not be found.
+    std::string shortFile = file.substr(0, kTrailerSearchFloor + kTrailerSize - 1 - kTrailerSize) +
+                            FormatTrailer(100);
+    ASSERT_EQ(shortFile.size(), kTrailerSearchFloor + kTrailerSize - 1);
+    WriteFileBytes(setup, shortFile);
+    ExpectCorrupt(Run(), 1);
+}
+
+TEST_F(PackageTest, CorruptBoxAppearsEvenWhenSilent) {
+    WriteMinimalProject(project);
+    Build();
+    std::string file = ReadFileBytes(setup);
+    WriteFileBytes(setup, file.substr(0, file.size() - kTrailerSize) + "XYZ0000000100");
+    ExpectCorrupt(Run("/S"), 1);
+}
+
+TEST_F(PackageTest, TrailerNumbersZeroAndOneCountAsMissing) {
+    WriteMinimalProject(project);
+    Build();
+    std::string file = ReadFileBytes(setup);
+    std::string body = file.substr(0, file.size() - kTrailerSize);
+    // Zero must not end a broken setup with the exit code of success.
+    for (uint32_t n : {0u, 1u}) {
+        WriteFileBytes(setup, body + FormatTrailer(n));
+        ExpectCorrupt(Run(), 1);
+    }
+}
+
+TEST_F(PackageTest, LeftoverSetupTempFolderGivesSizeCode) {
+    WriteMinimalProject(project);
+    auto report = Build();
+    // Whatever three digits the run draws, that folder already exists.
+    for (int i = 0; i < 1000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "QVTMP%03d", i);
+        ASSERT_TRUE(CreateDirectoryA((temp + "\\" + name).c_str(), nullptr));
+    }
+    SetupRun run = Run();
+    EXPECT_EQ(run.exitCode, report.setupCabinetSize);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text, kCorruptText + std::to_string(report.setupCabinetSize));
+    // The folders were not the run's own: all of them are still there.
+    EXPECT_EQ(ListFolders(temp, "QVTMP").size(), 1000u);
+}
+
+TEST_F(PackageTest, SizeBeyondStartOfFileGivesThatSize) {
+    WriteMinimalProject(project);
+    auto report = Build();
+    std::string file = ReadFileBytes(setup);
+    uint32_t lie = static_cast<uint32_t>(report.setupFileSize); // more than lies in front
+    WriteFileBytes(setup, file.substr(0, file.size() - kTrailerSize) + FormatTrailer(lie));
+    ExpectCorrupt(Run(), lie);
+}
+
+TEST_F(PackageTest, DamagedSetupCabinetGivesSizeCode) {
+    WriteMinimalProject(project);
+    auto report = Build();
+    std::string file = ReadFileBytes(setup);
+    size_t cabStart = file.size() - kTrailerSize - report.setupCabinetSize;
+    file.replace(cabStart, 64, RandomBytes(64, 11)); // the cabinet header is gone
+    WriteFileBytes(setup, file);
+    ExpectCorrupt(Run(), report.setupCabinetSize);
+}
+
+TEST_F(PackageTest, MissingHeaderPictureGivesCodeTwoAfterUnpacking) {
+    WriteMinimalProject(project);
+    DeleteFileA((project + "\\setup\\qvheader.bmp").c_str());
+    Build(/*requireSetupFiles=*/false);
+    SetupRun run = Run();
+    ExpectCorrupt(run, 2);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    const auto& files = run.boxes[0].setupTempFiles;
+    for (const char* f : {"qvsetup.ini", "qvwizard.bmp", "Englishqv.lng", "qvsetup.cab"})
+        EXPECT_NE(std::find(files.begin(), files.end(), f), files.end()) << f;
+}
+
+TEST_F(PackageTest, InvalidWizardPictureGivesCodeTwo) {
+    WriteMinimalProject(project);
+    WriteFileBytes(project + "\\setup\\qvwizard.bmp", "BM this is not a bitmap");
+    Build(/*requireSetupFiles=*/false);
+    ExpectCorrupt(Run(), 2);
+}
+
+// A setup cabinet whose size is an exact multiple of the copy block size is still
+// copied completely.
+TEST_F(PackageTest, SetupCabinetOfExactBlockMultiple) {
+    WriteMinimalProject(project);
+    mksetup::BuildReport report = Build();
+    std::string file = ReadFileBytes(setup);
+    const std::string engine = file.substr(0, report.engineSize);
+
+    std::string staging = work / "staging";
+    CreateDirectoryA(staging.c_str(), nullptr);
+    std::vector<mksetup::CabEntry> entries;
+    for (const char* f : {"qvwizard.bmp", "qvheader.bmp", "Englishqv.lng"})
+        entries.push_back({project + "\\setup\\" + f, f});
+    WriteFileBytes(staging + "\\qvsetup.ini", "[Setup]\r\nAppName=X\r\n");
+    entries.push_back({staging + "\\qvsetup.ini", "qvsetup.ini"});
+    entries.push_back({staging + "\\filler.bin", "filler.bin"});
+
+    // Random filler does not compress, so the cabinet grows with it; adjust until the
+    // cabinet is a whole number of 2048-byte blocks.
+    std::string cab = staging + "\\setup.cab";
+    size_t filler = 10000;
+    std::string cabBytes;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        WriteFileBytes(staging + "\\filler.bin", RandomBytes(filler, 5));
+        mksetup::WriteCabinet(cab, entries);
+        cabBytes = ReadFileBytes(cab);
+        if (cabBytes.size() % 2048 == 0) break;
+        filler += 2048 - cabBytes.size() % 2048;
+    }
+    ASSERT_EQ(cabBytes.size() % 2048, 0u) << "could not hit a block multiple";
+    WriteFileBytes(setup, engine + cabBytes + FormatTrailer(static_cast<uint32_t>(cabBytes.size())));
+    ExpectClean(Run());
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+// Starts real setup programs the way a user would and watches what they show.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A tiny valid 24-bit bitmap file.
+std::string MakeBitmapFile(int width, int height);
+
+// Writes a minimal project folder for mksetup: setup.ini with the given [Setup]
+// body, setup\ with both pictures and an English language file.
+void WriteMinimalProject(const std::string& projectDir, const std::string& setupBody = "");
+
+// A message box that a setup process showed.
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    HWND owner = nullptr;
+    // Files in the setup temp folders (QVTMP*) of the run's TEMP while the box showed.
+    std::vector<std::string> setupTempFiles;
+};
+
+struct SetupRun {
+    uint32_t exitCode = 0xFFFFFFFF;
+    bool timedOut = false;
+    std::vector<SeenBox> boxes; // every box seen, in order, each answered with its default button
+};
+
+// Runs the setup with the command line arguments, TEMP/TMP set to tempDir, and
+// answers every message box it shows with the first button (reading its texts
+// first). Gives up after timeoutMs (the process is then killed).
+SetupRun RunSetup(const std::string& setupPath, const std::string& args,
+                  const std::string& tempDir, DWORD timeoutMs = 60000);
+
+// Folders in dir whose names start with prefix.
+std::vector<std::string> ListFolders(const std::string& dir, const std::string& prefix);
+// Names of the files (not folders) directly in dir.
+std::vector<std::string> ListFiles(const std::string& dir);

@@ -1,0 +1,118 @@
+// The backward trailer search over real files: boundaries of the search floor, the
+// blocks it reads in, and what counts as a trailer.
+#include "TestSupport.h"
+#include "package/SetupPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+namespace {
+
+class TrailerTest : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string path = dir / "setup.bin";
+
+    // A file of `size` filler bytes with `text` written at `offset`.
+    void Make(size_t size, std::initializer_list<std::pair<size_t, std::string>> texts) {
+        std::string data(size, 'A');
+        for (const auto& [offset, text] : texts) data.replace(offset, text.size(), text);
+        WriteFileBytes(path, data);
+    }
+
+    TrailerInfo Find() {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(f, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        GetFileSizeEx(f, &size);
+        TrailerInfo info = FindTrailer(f, static_cast<uint64_t>(size.QuadPart));
+        CloseHandle(f);
+        return info;
+    }
+};
+
+TEST_F(TrailerTest, FoundAtTheEnd) {
+    const size_t size = 500000;
+    Make(size, {{size - 13, "ZYX0000001234"}});
+    TrailerInfo t = Find();
+    ASSERT_TRUE(t.found);
+    EXPECT_EQ(t.offset, size - 13);
+    EXPECT_EQ(t.cabSize, 1234u);
+}
+
+TEST_F(TrailerTest, SearchFloorIsInclusive) {
+    // Exactly at the floor: found. One byte below: never looked at.
+    Make(kTrailerSearchFloor + 13, {{kTrailerSearchFloor, "ZYX0000000042"}});
+    EXPECT_TRUE(Find().found);
+    Make(kTrailerSearchFloor + 200, {{kTrailerSearchFloor - 1, "ZYX0000000042"}});
+    EXPECT_FALSE(Find().found);
+}
+
+TEST_F(TrailerTest, FileTooShortForAnyTrailer) {
+    Make(kTrailerSearchFloor + 12, {{kTrailerSearchFloor - 1, "ZYX0000000042"}});
+    EXPECT_FALSE(Find().found);
+}
+
+TEST_F(TrailerTest, FoundAcrossEveryReadBlockBoundary) {
+    // The search reads the file in blocks from the end; a trailer may straddle any
+    // block edge. Try every position around the first few edges.
+    const size_t size = 400000 + 3 * 65536 + 500;
+    for (size_t edge : {size_t(65536), size_t(2 * 65536)}) {
+        for (size_t back = edge - 14; back <= edge + 2; ++back) {
+            size_t offset = size - 13 - back;
+            Make(size, {{offset, "ZYX0000000777"}});
+            TrailerInfo t = Find();
+            ASSERT_TRUE(t.found) << "trailer " << back << " bytes before the last position";
+            EXPECT_EQ(t.offset, offset);
+        }
+    }
+}
+
+TEST_F(TrailerTest, HighestValidTrailerWins) {
+    const size_t size = 600000;
+    Make(size, {{450000, "ZYX0000000001"}, {500000, "ZYX0000000500"},
+                {550000, "ZYXnot-digits"}, {560000, "ZYX99999999999"}});
+    TrailerInfo t = Find();
+    ASSERT_TRUE(t.found);
+    EXPECT_EQ(t.offset, 500000u);
+    EXPECT_EQ(t.cabSize, 500u);
+}
+
+TEST_F(TrailerTest, MagicIsCaseSensitive) {
+    Make(500000, {{499987, "zyx0000000042"}});
+    EXPECT_FALSE(Find().found);
+}
+
+TEST(TrailerNumber, OnlyTenDigitsThatFitASignedInteger) {
+    uint32_t v = 0;
+    EXPECT_TRUE(ParseTrailerNumber("0000000000", v));
+    EXPECT_EQ(v, 0u);
+    EXPECT_TRUE(ParseTrailerNumber("2147483647", v));
+    EXPECT_EQ(v, 2147483647u);
+    EXPECT_FALSE(ParseTrailerNumber("2147483648", v)); // would wrap to a negative size
+    EXPECT_FALSE(ParseTrailerNumber("9999999999", v));
+    EXPECT_FALSE(ParseTrailerNumber(" 000000012", v));
+    EXPECT_FALSE(ParseTrailerNumber("-000000012", v));
+    EXPECT_FALSE(ParseTrailerNumber("00000000x1", v));
+    EXPECT_EQ(FormatTrailer(1234), "ZYX0000001234");
+}
+
+TEST(SetupTempDir, ThreeDigitsBelowTheTempFolder) {
+    std::string a = DrawSetupTempDir("C:\\T");
+    ASSERT_EQ(a.size(), std::string("C:\\T\\QVTMP000").size());
+    EXPECT_EQ(a.substr(0, 10), "C:\\T\\QVTMP");
+    for (char c : a.substr(10)) EXPECT_TRUE(c >= '0' && c <= '9');
+    // Every digit takes every value over many draws: no digit is stuck.
+    bool seen[3][10] = {};
+    for (int i = 0; i < 2000; ++i) {
+        std::string d = DrawSetupTempDir("C:\\T").substr(10);
+        for (int k = 0; k < 3; ++k) seen[k][d[k] - '0'] = true;
+        Sleep(i % 50 == 0 ? 1 : 0);
+    }
+    for (int k = 0; k < 3; ++k)
+        for (int v = 0; v < 10; ++v) EXPECT_TRUE(seen[k][v]) << "digit " << k << " value " << v;
+}
+
+} // namespace
