@@ -8,26 +8,39 @@
 #include <vector>
 
 class TIniFile {
-public:
+  public:
     explicit TIniFile(std::string path);
     const std::string& Path() const { return path_; }
 
     // The value, or def when the key is absent; cut at 2047 characters.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
-    // Decimal, or "0x"/"$" followed by hexadecimal digits; anything else gives def.
+    // Decimal, or "0x"/"$" followed by hexadecimal digits; anything else gives def
+    // (see ParseIniInteger for the exact rule).
     int32_t ReadInteger(const std::string& section, const std::string& key, int32_t def) const;
     // ReadInteger with def 0 or 1; non-zero is true.
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
-    // Key names in file order, as far as they fit 16384 bytes with their terminators.
+    // Key names in file order, as far as they fit 16384 bytes with their terminators;
+    // the first name that does not fit and all after it are left out, never cut.
     std::vector<std::string> ReadSection(const std::string& section) const;
+    // True when the section holds at least one key (a bare header does not count).
     bool SectionExists(const std::string& section) const;
 
-private:
+  private:
     std::string path_;
 };
 
+// The number rule of ReadInteger. Blanks around the text are ignored. Decimal: an
+// optional "+" or "-", then digits only, within -2147483648..2147483647. Hexadecimal:
+// "$", "0x" or "0X", then 1 to 8 significant hex digits (leading zeros are free), taken
+// as the 32-bit pattern, so "$FFFFFFFF" is -1; no sign. Anything else ("", "12abc",
+// "1 2", "0x", "- 5", a decimal out of range, nine significant hex digits) is no number:
+// false, value untouched.
+bool ParseIniInteger(const std::string& text, int32_t& value);
+
 // Splits a record at every separator ("*?", or "?" for [Files]) the way the
-// configuration defines it: an empty last field is lost, a field never holds a
-// line break.
+// configuration defines it: n separators between non-empty fields give n+1 fields, two
+// adjacent ones give an empty field, an empty last field is lost, and a line break in
+// the text also ends a field, so a field never holds one. A record made only of
+// separators (or empty) gives no fields at all.
 std::vector<std::string> SplitRecord(const std::string& record, const std::string& separator);

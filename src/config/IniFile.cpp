@@ -1,0 +1,167 @@
+#include "config/IniFile.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// One more than the longest value a reader returns.
+constexpr DWORD kValueBuffer = 2048;
+// The key-name list may take this many bytes, names and their terminators together.
+constexpr size_t kSectionLimit = 16384;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    char buf[kValueBuffer];
+    // The system copies at most kValueBuffer - 1 characters and always terminates, so a
+    // longer value arrives cut at 2047 characters.
+    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf, kValueBuffer,
+                                       path_.c_str());
+    if (n >= kValueBuffer) n = kValueBuffer - 1;
+    return std::string(buf, n);
+}
+
+bool ParseIniInteger(const std::string& text, int32_t& value) {
+    size_t b = 0, e = text.size();
+    while (b < e && IsBlank(text[b]))
+        ++b;
+    while (e > b && IsBlank(text[e - 1]))
+        --e;
+    if (b == e) return false;
+
+    // Hexadecimal: "$" or "0x" followed by at most eight significant digits, taken as
+    // the 32-bit pattern ("$FFFFFFFF" is -1). No sign.
+    size_t hexStart = std::string::npos;
+    if (text[b] == '$')
+        hexStart = b + 1;
+    else if (e - b >= 2 && text[b] == '0' && (text[b + 1] == 'x' || text[b + 1] == 'X'))
+        hexStart = b + 2;
+    if (hexStart != std::string::npos) {
+        if (hexStart == e) return false;
+        uint32_t v = 0;
+        int significant = 0;
+        for (size_t i = hexStart; i < e; ++i) {
+            int d = HexDigit(text[i]);
+            if (d < 0) return false;
+            if (v != 0 || d != 0) ++significant;
+            if (significant > 8) return false; // would not fit 32 bits
+            v = (v << 4) | static_cast<uint32_t>(d);
+        }
+        value = static_cast<int32_t>(v);
+        return true;
+    }
+
+    // Decimal: an optional sign, then digits only; outside the 32-bit range is no number.
+    bool negative = false;
+    if (text[b] == '+' || text[b] == '-') {
+        negative = text[b] == '-';
+        ++b;
+    }
+    if (b == e) return false;
+    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    int64_t v = 0;
+    for (size_t i = b; i < e; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+        if (v > limit) return false;
+    }
+    value = static_cast<int32_t>(negative ? -v : v);
+    return true;
+}
+
+int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                              int32_t def) const {
+    int32_t value = 0;
+    return ParseIniInteger(ReadString(section, key, ""), value) ? value : def;
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+    // Ask with twice the limit: a name the system had to cut short then ends beyond the
+    // limit and is dropped below with every other name that does not fit, so no cut
+    // name is ever returned and no size of section can overrun the buffer.
+    std::vector<char> buf(2 * kSectionLimit + 2, '\0');
+    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
+                                       static_cast<DWORD>(buf.size() - 2), path_.c_str());
+    if (n > buf.size() - 2) n = static_cast<DWORD>(buf.size() - 2);
+
+    std::vector<std::string> names;
+    size_t used = 0, pos = 0;
+    while (pos < n && buf[pos] != '\0') {
+        size_t len = std::strlen(buf.data() + pos);
+        if (used + len + 1 > kSectionLimit) break;
+        names.emplace_back(buf.data() + pos, len);
+        used += len + 1;
+        pos += len + 1;
+    }
+    return names;
+}
+
+bool TIniFile::SectionExists(const std::string& section) const {
+    // A section counts only when it holds a key: a bare header names nothing to act on.
+    char buf[4] = {};
+    return GetPrivateProfileStringA(section.c_str(), nullptr, "", buf, sizeof buf, path_.c_str()) >
+           0;
+}
+
+std::vector<std::string> SplitRecord(const std::string& record, const std::string& separator) {
+    std::vector<std::string> fields;
+    if (separator.empty()) {
+        if (!record.empty()) fields.push_back(record);
+        return fields;
+    }
+    // A record of nothing but separators carries no data: no fields, so every handler
+    // rejects it for its field count instead of acting on a row of empty fields.
+    bool onlySeparators = true;
+    for (size_t i = 0; i < record.size(); i += separator.size()) {
+        if (record.compare(i, separator.size(), separator) != 0) {
+            onlySeparators = false;
+            break;
+        }
+    }
+    if (onlySeparators) return fields;
+
+    // Every separator and every line break already in the text ends a field ("\r\n"
+    // counts once); text after the last break is the last field, so an empty last field
+    // is lost.
+    std::string current;
+    bool open = false; // current holds a field that has not ended yet
+    for (size_t i = 0; i < record.size();) {
+        if (record.compare(i, separator.size(), separator) == 0) {
+            fields.push_back(std::move(current));
+            current.clear();
+            open = false;
+            i += separator.size();
+        } else if (record[i] == '\r' || record[i] == '\n') {
+            fields.push_back(std::move(current));
+            current.clear();
+            open = false;
+            i += (record[i] == '\r' && i + 1 < record.size() && record[i + 1] == '\n') ? 2 : 1;
+        } else {
+            current += record[i++];
+            open = true;
+        }
+    }
+    if (open) fields.push_back(std::move(current));
+    return fields;
+}

@@ -1,0 +1,160 @@
+// The configuration reader's rules: cut values, number forms, the key-list limit,
+// record splitting, and the [Setup] defaults.
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "config/SetupKeys.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class ConfigTest : public ::testing::Test {
+  protected:
+    // Writes qvsetup.ini with the given text and returns a reader on it.
+    TIniFile Write(const std::string& text) {
+        WriteFileBytes(path_, text);
+        return TIniFile(path_);
+    }
+    ScratchDir dir_;
+    std::string path_ = dir_ / "qvsetup.ini";
+};
+
+TEST_F(ConfigTest, StringsAreCutAndEmptyDiffersFromAbsent) {
+    std::string huge(100 * 1024, 'v');
+    huge[0] = 'A';
+    TIniFile ini = Write("[Setup]\r\nBig=" + huge + "\r\nEmpty=\r\nname=x\r\n");
+    std::string big = ini.ReadString("Setup", "Big", "def");
+    EXPECT_EQ(big.size(), 2047u);
+    EXPECT_EQ(big, huge.substr(0, 2047));
+    EXPECT_EQ(ini.ReadString("Setup", "Empty", "def"), "");
+    EXPECT_EQ(ini.ReadString("Setup", "Missing", "def"), "def");
+    EXPECT_EQ(ini.ReadString("SETUP", "NAME", ""), "x"); // names ignore case
+    // An empty value is no number: integers and booleans take their default.
+    EXPECT_EQ(ini.ReadInteger("Setup", "Empty", 7), 7);
+    EXPECT_TRUE(ini.ReadBool("Setup", "Empty", true));
+    EXPECT_FALSE(ini.ReadBool("Setup", "Empty", false));
+}
+
+TEST_F(ConfigTest, IntegerForms) {
+    TIniFile ini = Write("[S]\r\nh1=0x1F\r\nh2=$ff\r\nbad=12abc\r\nneg=-5\r\nbig=99999999999\r\n"
+                         "all=$FFFFFFFF\r\nb0=0\r\nb2=2\r\n");
+    EXPECT_EQ(ini.ReadInteger("S", "h1", -1), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "h2", -1), 255);
+    EXPECT_EQ(ini.ReadInteger("S", "bad", -1), -1);
+    EXPECT_EQ(ini.ReadInteger("S", "neg", 0), -5);
+    EXPECT_EQ(ini.ReadInteger("S", "big", 3), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "all", 0), -1);
+    EXPECT_FALSE(ini.ReadBool("S", "b0", true));
+    EXPECT_TRUE(ini.ReadBool("S", "b2", false));
+}
+
+TEST(ParseIniInteger, SignsBlanksAndRange) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {" 42\t", true, 42},
+        {"+7", true, 7},
+        {"2147483647", true, INT32_MAX},
+        {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"0X1f", true, 31},
+        {"$000000001", true, 1},
+        {"$100000000", false, 0},
+        {"0x", false, 0},
+        {"$", false, 0},
+        {"-$10", false, 0},
+        {"1 2", false, 0},
+        {"- 5", false, 0},
+        {"-", false, 0},
+        {"", false, 0},
+        {"1.5", false, 0},
+        {"$fg", false, 0},
+    };
+    for (const Case& c : cases) {
+        int32_t v = 12345;
+        EXPECT_EQ(ParseIniInteger(c.text, v), c.ok) << '"' << c.text << '"';
+        EXPECT_EQ(v, c.ok ? c.value : 12345) << '"' << c.text << '"';
+    }
+}
+
+TEST_F(ConfigTest, ReadSectionKeepsFileOrderAndStopsAtTheLimit) {
+    TIniFile small = Write("[Reg]\r\nb=1\r\na=2\r\n10=3\r\n2=4\r\n[Other]\r\nz=1\r\n");
+    EXPECT_EQ(small.ReadSection("reg"), (std::vector<std::string>{"b", "a", "10", "2"}));
+    EXPECT_TRUE(small.ReadSection("None").empty());
+
+    // 5000 names of 7 characters take 8 bytes each: exactly 2048 fit 16384 bytes.
+    std::string text = "[Big]\r\n";
+    for (int i = 0; i < 5000; ++i) {
+        char key[16];
+        snprintf(key, sizeof key, "key%04d", i);
+        text += std::string(key) + "=v\r\n";
+    }
+    std::vector<std::string> names = Write(text).ReadSection("Big");
+    ASSERT_EQ(names.size(), 2048u);
+    EXPECT_EQ(names.front(), "key0000");
+    EXPECT_EQ(names.back(), "key2047");
+}
+
+TEST_F(ConfigTest, ReadSectionNeverReturnsACutName) {
+    // The second name would end beyond 16384 bytes: it and everything after it are left
+    // out, even a short name that would still fit.
+    std::string a(16000, 'a'), b(500, 'b');
+    TIniFile ini = Write("[L]\r\n" + a + "=1\r\n" + b + "=2\r\nc=3\r\n");
+    EXPECT_EQ(ini.ReadSection("L"), (std::vector<std::string>{a}));
+}
+
+TEST_F(ConfigTest, SectionExistsNeedsAKey) {
+    TIniFile ini = Write("[Extensions]\r\n0=txt\r\n[Bare]\r\n[Next]\r\nk=v\r\n");
+    EXPECT_TRUE(ini.SectionExists("extensions"));
+    EXPECT_FALSE(ini.SectionExists("Bare"));
+    EXPECT_FALSE(ini.SectionExists("Missing"));
+}
+
+TEST(SplitRecord, FieldsAndTheLostLastField) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitRecord("a*?b*?c", "*?"), (V{"a", "b", "c"}));
+    EXPECT_EQ(SplitRecord("a*?*?c", "*?"), (V{"a", "", "c"}));
+    EXPECT_EQ(SplitRecord("a*?b*?", "*?"), (V{"a", "b"})); // not three
+    EXPECT_EQ(SplitRecord("*?a", "*?"), (V{"", "a"}));
+    EXPECT_EQ(SplitRecord("a*?b?c", "*?"), (V{"a", "b?c"}));
+    EXPECT_EQ(SplitRecord("d\\f.exe?10?ALWAYS?Yes", "?"), (V{"d\\f.exe", "10", "ALWAYS", "Yes"}));
+    EXPECT_EQ(SplitRecord("a\r\nb\rc*?d", "*?"), (V{"a", "b", "c", "d"}));
+    // Nothing but separators carries no data.
+    EXPECT_TRUE(SplitRecord("*?*?*?", "*?").empty());
+    EXPECT_TRUE(SplitRecord("????", "?").empty());
+    EXPECT_TRUE(SplitRecord("", "*?").empty());
+    // "*?*" is not only separators: a lone "*" field after an empty one.
+    EXPECT_EQ(SplitRecord("*?*", "*?"), (V{"", "*"}));
+}
+
+TEST_F(ConfigTest, SetupKeyDefaults) {
+    RunContext ctx;
+    // Without any configuration every key reads as its default.
+    EXPECT_EQ(ReadSetupString(ctx, "IEVersion"), "3.0");
+    EXPECT_EQ(ReadSetupInteger(ctx, "InstallLevel"), 1);
+
+    WriteFileBytes(path_, "[Setup]\r\nTotalFiles=many\r\nIEVersion=\r\nInstallLevel=\r\n"
+                          "Admin=0\r\nAppName=Demo\r\n");
+    ctx.Config = std::make_unique<TIniFile>(path_);
+    EXPECT_EQ(ReadSetupInteger(ctx, "TotalFiles"), 0);
+    EXPECT_EQ(ReadSetupString(ctx, "IEVersion"), "");    // present but empty: empty text
+    EXPECT_EQ(ReadSetupInteger(ctx, "InstallLevel"), 1); // present but empty: default
+    EXPECT_FALSE(ReadSetupBool(ctx, "Admin"));
+    EXPECT_TRUE(ReadSetupBool(ctx, "PromptUninstall"));
+    EXPECT_EQ(ReadSetupString(ctx, "arversion"), "5.0");
+    EXPECT_EQ(ReadSetupString(ctx, "JavaVersion"), "1.2");
+    EXPECT_EQ(ReadSetupString(ctx, "UpdateDay"), "1");
+    EXPECT_EQ(ReadSetupString(ctx, "DefaultLanguage"), "English");
+    EXPECT_EQ(ReadSetupString(ctx, "AppName"), "Demo");
+    EXPECT_EQ(ReadSetupString(ctx, "GUID"), "");
+    EXPECT_FALSE(ReadSetupBool(ctx, "Windows 8.1"));
+}
+
+} // namespace
