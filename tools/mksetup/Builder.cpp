@@ -113,6 +113,11 @@ BuildReport BuildSetup(const BuildOptions& options) {
     if (options.outputPath.empty()) throw BuildError("no output file given");
     std::string output = FullPath(options.outputPath);
     if (DirectoryExists(output)) throw BuildError("output is a folder: " + output);
+    // Replacing a read-only file by renaming over it succeeds on some systems; a
+    // read-only output is a request to keep it, so it is refused everywhere.
+    DWORD attrs = GetFileAttributesA(output.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+        throw BuildError("cannot write " + output + ": the file is read-only");
 
     BuildReport report;
     report.totalFiles = static_cast<uint32_t>(project.payload.size());
