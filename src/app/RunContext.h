@@ -55,6 +55,19 @@ struct RunContext {
     bool CheckQuickLaunch = false;
     bool CheckAssociate = false;
 
+    // ---- Language state (text/Language): set by ChooseLanguage and ApplyLanguage ----
+    std::vector<std::string> Languages; // language names in listing order (ComboLng's items)
+    int LanguageIndex = -1;             // selected entry of Languages; -1 before the choice
+    std::string TitleCaption;           // [Title] 0, expanded: window caption, task-bar title
+    std::string LanguageLabel1;         // [Language] 0, expanded: Label1 of the Language page
+    std::string LanguageLabel2;         // [Language] 1, expanded: Label2 of the Language page
+    std::string BtnBackCaption;         // [Buttons] 0, as it stands
+    std::string BtnNextCaption;         // [Buttons] 1, as it stands
+    std::string BtnCancelCaption;       // [Buttons] 2, as it stands
+    std::string AssociateCaption;       // CheckAssociate's caption; shown when [Extensions] exists
+    bool ShowAssociate = false;         // CheckAssociate is shown (and was ticked with it)
+    // ---- end of language state ----
+
     // The setup log (the form's hidden list): collected in every run.
     std::vector<std::string> LogList;
 

@@ -1,0 +1,236 @@
+// Choosing and applying a language file, reading texts with fallbacks, FormatText, and
+// the end of a run without any language file.
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "text/Language.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+
+namespace {
+
+struct RunEndedForTest {
+    uint32_t code;
+};
+
+struct Box {
+    HWND owner;
+    std::string text, caption;
+    UINT type;
+};
+
+class RecordingPrompt : public IUserPrompt {
+  public:
+    int MessageBox(HWND owner, const std::string& text, const std::string& caption,
+                   UINT type) override {
+        boxes.push_back({owner, text, caption, type});
+        return IDOK;
+    }
+    std::vector<Box> boxes;
+};
+
+const std::string kSystemId = std::to_string(GetSystemDefaultLangID());
+
+class LanguageTest : public ::testing::Test {
+  protected:
+    LanguageTest() {
+        ctx_.SetupTempDir = dir_.Path();
+        ctx_.Prompt = &prompt_;
+        ctx_.Terminate = [](uint32_t c) { throw RunEndedForTest{c}; };
+    }
+    void Config(const std::string& text) {
+        WriteFileBytes(dir_ / "qvsetup.ini", text);
+        ctx_.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
+    }
+    // A language file whose title names the language and whose [Info] id is given.
+    void Lang(const std::string& name, const std::string& id) {
+        WriteFileBytes(dir_ / (name + "qv.lng"),
+                       "[Info]\r\nid=" + id + "\r\n[Title]\r\n0=" + name + " title\r\n");
+    }
+    uint32_t EndCode() {
+        try {
+            ChooseLanguage(ctx_);
+        } catch (const RunEndedForTest& e) {
+            return e.code;
+        }
+        return 0xFFFFFFFF;
+    }
+    ScratchDir temp_; // the user's temporary folder during the test
+    TempEnvironment env_{temp_.Path()};
+    ScratchDir dir_; // the setup temp folder
+    RecordingPrompt prompt_;
+    RunContext ctx_;
+};
+
+TEST_F(LanguageTest, ListingKeepsDirectoryOrderAndSkipsNonFiles) {
+    for (const char* n : {"Zulu", "English", "Alpha", "German"})
+        Lang(n, "1");
+    CreateDirectoryA((dir_ / "Folderqv.lng").c_str(), nullptr);
+    WriteFileBytes(dir_ / "Otherqv.lngx", "x");
+    WriteFileBytes(dir_ / "readme.txt", "x");
+
+    std::vector<std::string> expected;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir_ / "*").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    do {
+        std::string f = fd.cFileName;
+        if (f.size() > 6 && f.substr(f.size() - 6) == "qv.lng" && f != "Folderqv.lng")
+            expected.push_back(f.substr(0, f.size() - 6));
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    EXPECT_EQ(expected.size(), 4u);
+    EXPECT_EQ(ListLanguages(dir_.Path()), expected);
+}
+
+TEST_F(LanguageTest, NoLanguageFileFailsWithCode4) {
+    Config("[Setup]\r\n");
+    EXPECT_EQ(EndCode(), 4u);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "The setup file is corrupt.\r\n\r\nError code: 4");
+    EXPECT_EQ(prompt_.boxes[0].caption, "Error");
+    EXPECT_EQ(prompt_.boxes[0].owner, nullptr);
+    EXPECT_TRUE(prompt_.boxes[0].type & MB_ICONERROR);
+    EXPECT_FALSE(ctx_.Config); // released before the end
+}
+
+TEST_F(LanguageTest, NoLanguageFileSilentShowsNoBox) {
+    ctx_.Silent = true;
+    WriteFileBytes(dir_ / "qv.lngx", "not a language");
+    EXPECT_EQ(EndCode(), 4u);
+    EXPECT_TRUE(prompt_.boxes.empty());
+}
+
+TEST_F(LanguageTest, DefaultLanguageIgnoresCase) {
+    Lang("German", "1031");
+    Lang("English", "1033");
+    Lang("French", "1036");
+    Config("[Setup]\r\nDefaultLanguage=english\r\n");
+    ChooseLanguage(ctx_);
+    EXPECT_EQ(ctx_.ComboLng, "English");
+    EXPECT_EQ(ctx_.Languages[ctx_.LanguageIndex], "English");
+    EXPECT_EQ(ctx_.TitleCaption, "English title");
+
+    // Without the key the default is "English" too.
+    Config("[Setup]\r\n");
+    ChooseLanguage(ctx_);
+    EXPECT_EQ(ctx_.ComboLng, "English");
+}
+
+TEST_F(LanguageTest, NothingSelectedTakesTheFirstEntry) {
+    Lang("German", "1031");
+    Lang("French", "1036");
+    Config("[Setup]\r\nDefaultLanguage=Klingon\r\n");
+    ChooseLanguage(ctx_);
+    ASSERT_EQ(ctx_.LanguageIndex, 0);
+    EXPECT_EQ(ctx_.ComboLng, ctx_.Languages[0]);
+    ASSERT_TRUE(ctx_.Language);
+    EXPECT_EQ(ctx_.Language->Path(), dir_ / (ctx_.Languages[0] + "qv.lng"));
+    EXPECT_EQ(ctx_.TitleCaption, ctx_.Languages[0] + " title");
+}
+
+TEST_F(LanguageTest, AutoDetectLastMatchWins) {
+    Lang("One", kSystemId);
+    Lang("Two", "0" + kSystemId); // compared as text: no match
+    Lang("Three", kSystemId);
+    Lang("English", "1");
+    Config("[Setup]\r\nDefaultLanguage=English\r\nAutoDetectLanguage=1\r\n");
+    ChooseLanguage(ctx_);
+    std::string last;
+    for (const std::string& n : ctx_.Languages)
+        if (n == "One" || n == "Three") last = n;
+    EXPECT_EQ(ctx_.ComboLng, last);
+
+    Config("[Setup]\r\nDefaultLanguage=English\r\nAutoDetectLanguage=0\r\n");
+    ChooseLanguage(ctx_);
+    EXPECT_EQ(ctx_.ComboLng, "English");
+}
+
+TEST_F(LanguageTest, UnreadableFilesArePassedOver) {
+    Lang("One", kSystemId);
+    Lang("Two", kSystemId);
+    std::vector<std::string> order = ListLanguages(dir_.Path());
+    ASSERT_EQ(order.size(), 2u);
+    // Lock the file automatic detection would pick; the other one matches instead.
+    HANDLE lock = CreateFileA((dir_ / (order[1] + "qv.lng")).c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Config("[Setup]\r\nDefaultLanguage=" + order[1] + "\r\nAutoDetectLanguage=1\r\n");
+    ChooseLanguage(ctx_);
+    EXPECT_EQ(ctx_.ComboLng, order[0]); // also over the default language, which is locked
+
+    // With every file unreadable the run cannot go on.
+    HANDLE lock2 = CreateFileA((dir_ / (order[0] + "qv.lng")).c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock2, INVALID_HANDLE_VALUE);
+    ctx_.Silent = true;
+    EXPECT_EQ(EndCode(), 4u);
+    CloseHandle(lock);
+    CloseHandle(lock2);
+}
+
+TEST_F(LanguageTest, ApplySetsCaptionsAndSwitchesLanguage) {
+    WriteFileBytes(dir_ / "Englishqv.lng",
+                   "[Title]\r\n0=<AppName> <AppVersion> Installation\r\n"
+                   "[Language]\r\n0=Welcome to <AppName><#>Setup\r\n1=Select:\r\n"
+                   "[Buttons]\r\n0=< &Back <AppName>\r\n1=&Next >\r\n2=Cancel\r\n"
+                   "[ShortcutsFolder]\r\n6=Associate the program with file type(s): %s\r\n");
+    WriteFileBytes(dir_ / "Germanqv.lng", "[Title]\r\n0=<AppName> Installation\r\n"
+                                          "[Buttons]\r\n2=Abbrechen\r\n");
+    Config("[Setup]\r\nAppName=Demo\r\nAppVersion=1.2\r\n"
+           "[Extensions]\r\n0=txt*?Demo.File*?x.exe*?Text*?\r\n1=doc*?Demo.Doc\r\n");
+    ChooseLanguage(ctx_);
+    ASSERT_EQ(ctx_.ComboLng, "English");
+    EXPECT_EQ(ctx_.TitleCaption, "Demo 1.2 Installation");
+    EXPECT_EQ(ctx_.LanguageLabel1, "Welcome to Demo\r\nSetup");
+    EXPECT_EQ(ctx_.LanguageLabel2, "Select:");
+    EXPECT_EQ(ctx_.BtnBackCaption, "< &Back <AppName>"); // buttons are not expanded
+    EXPECT_EQ(ctx_.BtnNextCaption, "&Next >");
+    EXPECT_EQ(ctx_.BtnCancelCaption, "Cancel");
+    EXPECT_EQ(ctx_.AssociateCaption, "Associate the program with file type(s):  .txt .doc");
+    EXPECT_TRUE(ctx_.ShowAssociate);
+    EXPECT_TRUE(ctx_.CheckAssociate);
+
+    int german = ctx_.Languages[0] == "German" ? 0 : 1;
+    SelectLanguage(ctx_, german);
+    EXPECT_EQ(ctx_.ComboLng, "German");
+    EXPECT_EQ(ctx_.TitleCaption, "Demo Installation");
+    EXPECT_EQ(ctx_.BtnBackCaption, "");
+    EXPECT_EQ(ctx_.BtnCancelCaption, "Abbrechen");
+    SelectLanguage(ctx_, 5); // outside the list: nothing changes
+    EXPECT_EQ(ctx_.ComboLng, "German");
+}
+
+TEST_F(LanguageTest, TextsAndFallbacks) {
+    EXPECT_EQ(LanguageText(ctx_, "Install", 2), "Installing files..."); // no file applied yet
+    WriteFileBytes(dir_ / "Xqv.lng", "[Install]\r\n3=Links...\r\n5=\r\n[Messages]\r\n1=Sure?\r\n");
+    ApplyLanguage(ctx_, dir_ / "Xqv.lng");
+    EXPECT_EQ(LanguageText(ctx_, "install", 2), "Installing files...");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 3), "Links...");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 5), ""); // present, though empty
+    EXPECT_EQ(LanguageText(ctx_, "Install", 10), "Finishing setup...");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 7), ""); // no fallback
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 1), "Sure?");
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 17), "Error creating registry key:");
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 19), "");
+    std::string newer = FormatText(LanguageText(ctx_, "Messages", 30), "Demo 2.0", "1.5");
+    EXPECT_NE(newer.find("Demo 2.0"), std::string::npos);
+    EXPECT_GT(newer.find("1.5"), newer.find("Demo 2.0"));
+    EXPECT_NE(newer.find("\r\n\r\n"), std::string::npos);
+}
+
+TEST(FormatText, ArgumentsPercentsAndLineBreaks) {
+    EXPECT_EQ(FormatText("Drive %s is full.<#><#>Go on?", "C:"), "Drive C: is full.\r\n\r\nGo on?");
+    EXPECT_EQ(FormatText("100%% of %s", "x"), "100% of x");
+    EXPECT_EQ(FormatText("%d %n %", "x"), "%d %n %"); // other directives stay as they stand
+    EXPECT_EQ(FormatText("%s and %s", "a"), "a and ");
+    EXPECT_EQ(FormatText("[%s]", "%s<#>k"), "[%s\r\nk]"); // not formatted again; <#> breaks
+    EXPECT_EQ(FormatText("%s is newer than %s", "A 2", "1"), "A 2 is newer than 1");
+    EXPECT_EQ(FormatText("no argument", "x"), "no argument");
+}
+
+} // namespace
