@@ -6,6 +6,8 @@
 #include "package/CabIntf.h"
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,27 +31,103 @@ enum class TSTCabReaderOption : uint8_t {
 };
 using TSTCabReaderOptions = uint8_t; // set of TSTCabReaderOption bits
 
-class TSTCabReader; // defined below; the event types refer to it as Sender
+// The option bits as set members: reader.Options = croDontOverwriteReadOnlyFiles;
+inline constexpr TSTCabReaderOptions croExecuteOnExtract =
+    static_cast<TSTCabReaderOptions>(TSTCabReaderOption::croExecuteOnExtract);
+inline constexpr TSTCabReaderOptions croDontOverwriteReadOnlyFiles =
+    static_cast<TSTCabReaderOptions>(TSTCabReaderOption::croDontOverwriteReadOnlyFiles);
 
-using TSTCabReaderCabinetInfoEvent = void (*)(void* user, TSTCabReader& sender,
-                                              const std::string& aNextCabName,
-                                              const std::string& aNextDiskName,
-                                              const std::string& aCabPath, uint16_t aSetID,
-                                              uint16_t aCabNo, bool& anAbort);
-// ... the remaining five event types are declared by the implementation of this header.
+// The FDI interface's own types, as the library publishes them.
+using TFDIERROR = FDIERROR;
+using TFDINOTIFICATIONTYPE = FDINOTIFICATIONTYPE;
+using TFDINOTIFICATION = FDINOTIFICATION;
+
+class TSTCabReader; // the Sender of every event
+
+// Events (Part 1.3). "const" texts are read-only, references are values the handler
+// may change. An event that throws aborts the extraction: the exception is kept,
+// the library is told to abort, and the exception is rethrown by ExtractFiles.
+using TSTCabReaderCabinetInfoEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aNextCabName, const std::string& aNextDiskName,
+    const std::string& aCabPath, uint16_t aSetID, uint16_t aCabNo, bool& anAbort)>;
+using TSTCabReaderCopyFileEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aSrcFileName, int32_t anUncompressedSize,
+    uint16_t aDate, uint16_t aTime, uint16_t anAttrs, uint16_t aFolderNo,
+    std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderCopyPartialFileEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aSrcFileName, const std::string& aStartCabName,
+    const std::string& aStartDiskName, const std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderCloseFileEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aSrcFileName, uint16_t aDate, uint16_t aTime,
+    uint16_t anAttrs, uint16_t aFolderNo, bool& anExec, const std::string& aDstFullFileName,
+    bool& anAbort)>;
+using TSTCabReaderNextCabinetEvent = std::function<void(
+    TSTCabReader& sender, const std::string& aCabName, const std::string& aDiskName,
+    std::string& aCabPath, TFDIERROR anError, bool& anAbort)>;
+using TSTCabReaderUnrecognizedNotifyEvent =
+    std::function<void(TSTCabReader& sender, TFDINOTIFICATIONTYPE aNotifyType,
+                       TFDINOTIFICATION& aNotify, int32_t& aResult)>;
 
 class TSTCabReader {
 public:
     explicit TSTCabReader(void* owner = nullptr);
+    // Destroys the FDI context; a failure to do so is ignored (destructors do not throw).
     ~TSTCabReader();
     TSTCabReader(const TSTCabReader&) = delete;
     TSTCabReader& operator=(const TSTCabReader&) = delete;
 
     // Extracts all files of cabinetFile into destFolder. flags bit 0: only this
     // cabinet; clear: also the following cabinets of a set while their files exist.
-    // Throws ESTCabinet on any failure.
+    // Throws ESTCabinet on any failure. A name stored in the cabinet that would leave
+    // destFolder (absolute, with a drive or colon, rooted, UNC, or with ".."
+    // components) is refused: the extraction aborts with ESTCabinet.
     void ExtractFiles(const std::string& cabinetFile, const std::string& destFolder,
                       uint8_t flags = 0);
 
+    void* Owner() const { return owner_; }
+    // Paths of the extraction in progress (valid inside the events).
+    const std::string& CabinetFile() const { return cabinetFile_; }
+    const std::string& DestinationFolder() const { return destFolder_; }
+    const std::string& CurrentCabinet() const { return currentCabinet_; }
+    const std::string& NextCabinet() const { return nextCabinet_; }
+    const std::string& NextDisk() const { return nextDisk_; }
+
+    // Published properties, in the order of Part 1.3.
     TSTCabReaderOptions Options = 0;
+    TSTCabReaderCabinetInfoEvent OnCabinetInfo;
+    TSTCabReaderCopyFileEvent OnCopyFile;
+    TSTCabReaderCopyPartialFileEvent OnCopyPartialFile;
+    TSTCabReaderCloseFileEvent OnCloseFile;
+    TSTCabReaderNextCabinetEvent OnNextCabinet;
+    TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
+
+private:
+    static INT_PTR DIAMONDAPI Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
+    INT_PTR HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n);
+    INT_PTR DoCabinetInfo(FDINOTIFICATION& n);
+    INT_PTR DoPartialFile(FDINOTIFICATION& n);
+    INT_PTR DoCopyFile(FDINOTIFICATION& n);
+    INT_PTR DoCloseFile(FDINOTIFICATION& n);
+    INT_PTR DoNextCabinet(FDINOTIFICATION& n);
+    void CreateContext();
+    [[noreturn]] void RaiseError();
+
+    void* owner_;
+    HFDI context_ = nullptr;
+    ERF error_{};
+    std::string cabinetFile_;
+    std::string destFolder_;
+    std::string currentCabinet_;
+    std::string nextCabinet_;
+    std::string nextDisk_;
+    std::string continuationPath_;
+    bool continuationSeen_ = false;
+    std::vector<std::string> srcList_;
+    std::vector<std::string> dstList_;
+    std::exception_ptr pending_; // an exception caught inside a callback
 };
+
+// True when a name stored in a cabinet stays inside the destination folder: relative,
+// no drive or colon, not rooted, no component made only of dots (".." and its
+// Win32-normalised look-alikes such as "..." or ". ."), either slash.
+bool IsSafeCabinetName(const std::string& name);

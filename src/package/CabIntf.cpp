@@ -1,0 +1,97 @@
+#include "package/CabIntf.h"
+
+#include "package/CabSTComps.h"
+#include "package/CabSTConsts.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace cabintf {
+
+uint32_t LastOsError = 0;
+
+namespace {
+
+HMODULE g_library = nullptr;
+TCabinetEntryPoints g_entries{};
+std::mutex g_mutex;
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+[[noreturn]] void RaiseOsError(uint32_t error, const std::string& what) {
+    LastOsError = error;
+    std::string message = what;
+    std::string sys = SystemErrorMessage(error);
+    if (!sys.empty()) message += ".\r\n" + sys;
+    char code[32];
+    std::snprintf(code, sizeof code, " [0x%04X].", static_cast<unsigned>(error));
+    message += code;
+    throw ESTCabinet(message, 0, error, false, false);
+}
+
+// Loads cabinet.dll from the system folder only. LOAD_LIBRARY_SEARCH_SYSTEM32 needs
+// Windows 8 or Windows 7 with KB2533623 (which also brings AddDllDirectory); where the
+// flag is unknown LoadLibraryExA fails with ERROR_INVALID_PARAMETER and the full path
+// of the system folder is used instead.
+HMODULE LoadFromSystemFolder() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const bool flagSupported = kernel && GetProcAddress(kernel, "AddDllDirectory");
+    if (flagSupported) {
+        HMODULE h = LoadLibraryExA("cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (h || GetLastError() != ERROR_INVALID_PARAMETER) return h;
+    }
+    char dir[MAX_PATH];
+    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+    if (n == 0) return nullptr;
+    if (n >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    std::string path(dir, n);
+    if (path.back() != '\\') path += '\\';
+    path += "cabinet.dll";
+    return LoadLibraryA(path.c_str());
+}
+
+template <typename T> bool Bind(HMODULE h, const char* name, T& target) {
+    target = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(h, name)));
+    return target != nullptr;
+}
+
+} // namespace
+
+const TCabinetEntryPoints& LoadCabinetLibrary() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_library) return g_entries;
+    HMODULE h = LoadFromSystemFolder();
+    if (!h) RaiseOsError(GetLastError(), "Cannot load the cabinet library cabinet.dll");
+    TCabinetEntryPoints e{};
+    const char* missing = nullptr;
+    if (!Bind(h, "FCICreate", e.FCICreate)) missing = "FCICreate";
+    else if (!Bind(h, "FCIAddFile", e.FCIAddFile)) missing = "FCIAddFile";
+    else if (!Bind(h, "FCIFlushCabinet", e.FCIFlushCabinet)) missing = "FCIFlushCabinet";
+    else if (!Bind(h, "FCIFlushFolder", e.FCIFlushFolder)) missing = "FCIFlushFolder";
+    else if (!Bind(h, "FCIDestroy", e.FCIDestroy)) missing = "FCIDestroy";
+    else if (!Bind(h, "FDICreate", e.FDICreate)) missing = "FDICreate";
+    else if (!Bind(h, "FDIIsCabinet", e.FDIIsCabinet)) missing = "FDIIsCabinet";
+    else if (!Bind(h, "FDICopy", e.FDICopy)) missing = "FDICopy";
+    else if (!Bind(h, "FDIDestroy", e.FDIDestroy)) missing = "FDIDestroy";
+    if (missing) {
+        DWORD error = GetLastError();
+        FreeLibrary(h);
+        RaiseOsError(error, std::string("The cabinet library has no entry point ") + missing);
+    }
+    g_entries = e;
+    g_library = h;
+    return g_entries;
+}
+
+bool CabinetLibraryLoaded() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_library != nullptr;
+}
+
+} // namespace cabintf

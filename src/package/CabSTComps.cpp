@@ -1,0 +1,415 @@
+#include "package/CabSTComps.h"
+
+#include "package/CabSTConsts.h"
+#include "platform/FileUtil.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+using cabintf::LastOsError;
+
+namespace {
+
+// The open destination handles of the FDICopy running on this thread; the close
+// callback keeps the list up to date, and ExtractFiles closes what a failure left.
+thread_local std::vector<INT_PTR>* t_openHandles = nullptr;
+
+// C-runtime style open flags passed by the library.
+constexpr int kOAppend = 0x0008;
+constexpr int kORandom = 0x0010;
+constexpr int kOSequential = 0x0020;
+constexpr int kOTemporary = 0x0040;
+constexpr int kOCreat = 0x0100;
+constexpr int kOTrunc = 0x0200;
+constexpr int kOExcl = 0x0400;
+constexpr int kOShortLived = 0x1000;
+
+// ---- callbacks handed to FDI ------------------------------------------------------
+
+void* DIAMONDAPI MemAlloc(ULONG cb) { return HeapAlloc(GetProcessHeap(), 0, cb); }
+
+void DIAMONDAPI MemFree(void* pv) {
+    if (pv) HeapFree(GetProcessHeap(), 0, pv);
+}
+
+INT_PTR DIAMONDAPI FileOpen(char* pszFile, int oflag, int /*pmode*/) {
+    DWORD access;
+    switch (oflag & 3) {
+    case 0: access = GENERIC_READ; break;
+    case 1: access = GENERIC_WRITE; break;
+    default: access = GENERIC_READ | GENERIC_WRITE; break;
+    }
+    const bool create = (oflag & kOCreat) != 0;
+    DWORD disposition;
+    if (create && (oflag & kOExcl))
+        disposition = CREATE_NEW;
+    else if (oflag & kOTrunc)
+        disposition = create ? CREATE_ALWAYS : TRUNCATE_EXISTING;
+    else
+        disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
+    DWORD attrs = (create && (oflag & kOShortLived)) ? FILE_ATTRIBUTE_TEMPORARY
+                                                      : FILE_ATTRIBUTE_NORMAL;
+    if (oflag & kOSequential) attrs |= FILE_FLAG_SEQUENTIAL_SCAN;
+    if (oflag & kORandom) attrs |= FILE_FLAG_RANDOM_ACCESS;
+    if (create && (oflag & kOTemporary)) attrs |= FILE_FLAG_DELETE_ON_CLOSE;
+    HANDLE h = CreateFileA(pszFile, access, FILE_SHARE_READ, nullptr, disposition, attrs, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        LastOsError = GetLastError();
+        return -1;
+    }
+    if (oflag & kOAppend) {
+        if (SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+            GetLastError() != NO_ERROR) {
+            LastOsError = GetLastError();
+            CloseHandle(h);
+            return -1;
+        }
+    }
+    return reinterpret_cast<INT_PTR>(h);
+}
+
+UINT DIAMONDAPI FileRead(INT_PTR hf, void* pv, UINT cb) {
+    DWORD done = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) {
+        LastOsError = GetLastError();
+        return static_cast<UINT>(-1);
+    }
+    return done;
+}
+
+UINT DIAMONDAPI FileWrite(INT_PTR hf, void* pv, UINT cb) {
+    DWORD done = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) {
+        LastOsError = GetLastError();
+        return static_cast<UINT>(-1);
+    }
+    return done;
+}
+
+int DIAMONDAPI FileClose(INT_PTR hf) {
+    // Wine's FDI closes a handle of 0 when it gives up on a missing next cabinet: not
+    // a handle this layer gave out, and not an OS failure worth reporting.
+    if (hf == 0 || hf == -1) return 0;
+    if (t_openHandles) {
+        auto it = std::find(t_openHandles->begin(), t_openHandles->end(), hf);
+        if (it != t_openHandles->end()) t_openHandles->erase(it);
+    }
+    if (!CloseHandle(reinterpret_cast<HANDLE>(hf))) {
+        LastOsError = GetLastError();
+        return -1;
+    }
+    return 0;
+}
+
+__LONG32 DIAMONDAPI FileSeek(INT_PTR hf, __LONG32 dist, int seektype) {
+    DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
+                                                                             : FILE_BEGIN;
+    DWORD pos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
+    if (pos == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+        LastOsError = GetLastError();
+        return -1;
+    }
+    return static_cast<__LONG32>(pos);
+}
+
+// ---- helpers ------------------------------------------------------------------------
+
+std::string Join(const std::string& a, const std::string& b) { return JoinPath(a, b); }
+
+std::string Hex4(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
+    return buf;
+}
+
+std::string Str(const char* p) { return p ? std::string(p) : std::string(); }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// True when full (a normalised full path) lies strictly below folder (a normalised
+// full path with one trailing backslash), compared without regard to case.
+bool IsBelow(const std::string& full, const std::string& folder) {
+    if (full.size() <= folder.size()) return false;
+    return SameText(full.substr(0, folder.size()), folder);
+}
+
+// Restores the creation and last-write times (local DOS date/time in the cabinet)
+// and the attributes (masked with read-only, hidden, system, archive). Failures are
+// ignored: the file then keeps its current times and attributes.
+void StampFile(const std::string& path, uint16_t date, uint16_t time, uint16_t attribs) {
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
+        HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            SetFileTime(h, &utc, nullptr, &utc);
+            CloseHandle(h);
+        }
+    }
+    DWORD attrs = attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    SetFileAttributesA(path.c_str(), attrs ? attrs : FILE_ATTRIBUTE_NORMAL);
+}
+
+} // namespace
+
+bool IsSafeCabinetName(const std::string& name) {
+    if (name.empty()) return false;
+    if (IsSeparator(name[0])) return false;           // rooted, UNC, \\?\, \\.\ .
+    if (name.find(':') != std::string::npos) return false; // drive, "C:x", streams
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        const std::string part = name.substr(start, end - start);
+        // A component made only of dots and spaces: "..", and what Win32 path
+        // normalisation may turn into ".." ("...", ".. ", ". .").
+        if (!part.empty() && part.find_first_not_of(". ") == std::string::npos) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+TSTCabReader::TSTCabReader(void* owner) : owner_(owner) {}
+
+TSTCabReader::~TSTCabReader() {
+    if (context_) {
+        const auto& lib = cabintf::LoadCabinetLibrary(); // already loaded: cannot throw
+        lib.FDIDestroy(context_);                        // a failure is ignored here
+        context_ = nullptr;
+    }
+}
+
+void TSTCabReader::CreateContext() {
+    const auto& lib = cabintf::LoadCabinetLibrary();
+    std::memset(&error_, 0, sizeof error_);
+    context_ = lib.FDICreate(MemAlloc, MemFree, FileOpen, FileRead, FileWrite, FileClose,
+                             FileSeek, cpuUNKNOWN, &error_);
+    if (!context_) RaiseError();
+}
+
+void TSTCabReader::RaiseError() {
+    error_.erfType = static_cast<int>(LastOsError);
+    const int32_t number = error_.erfOper;
+    const uint32_t osError = static_cast<uint32_t>(error_.erfType);
+    const bool flag = error_.fError != 0;
+    std::string message;
+    if (flag)
+        message = std::string(FdiErrorText(number)) + " [0x" + Hex4(static_cast<uint32_t>(number)) +
+                  "]";
+    else
+        message = "FDI error";
+    if (flag && osError != 0)
+        message += ".\r\n" + SystemErrorMessage(osError) + " [0x" + Hex4(osError) + "].";
+    throw ESTCabinet(message, number, osError, flag, false);
+}
+
+void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::string& destFolder,
+                                uint8_t flags) {
+    cabinetFile_ = FullPath(cabinetFile);
+    destFolder_ = IncludeTrailingBackslash(FullPath(destFolder));
+    srcList_.clear();
+    dstList_.clear();
+    std::vector<std::string> visited; // guards against a set whose links form a loop
+
+    std::string current = cabinetFile_;
+    while (!current.empty()) {
+        nextCabinet_.clear();
+        nextDisk_.clear();
+        continuationPath_.clear();
+        continuationSeen_ = false;
+        currentCabinet_ = current;
+        visited.push_back(current);
+
+        if (!context_) CreateContext();
+        const auto& lib = cabintf::LoadCabinetLibrary();
+
+        std::string name = ExtractFileName(current);
+        std::string folder = IncludeTrailingBackslash(ExtractFilePath(current));
+        std::vector<char> nameBuf(name.begin(), name.end());
+        nameBuf.push_back('\0');
+        std::vector<char> folderBuf(folder.begin(), folder.end());
+        folderBuf.push_back('\0');
+
+        std::vector<INT_PTR> openHandles;
+        pending_ = nullptr;
+        LastOsError = 0;
+        std::vector<INT_PTR>* const savedHandles = t_openHandles;
+        t_openHandles = &openHandles;
+        const BOOL ok = lib.FDICopy(context_, nameBuf.data(), folderBuf.data(), 0, Notify,
+                                    nullptr, this);
+        t_openHandles = savedHandles;
+        // Destination files the library left open after a failure.
+        for (INT_PTR h : openHandles) CloseHandle(reinterpret_cast<HANDLE>(h));
+        if (!ok || pending_) {
+            srcList_.clear();
+            dstList_.clear();
+            if (pending_) {
+                std::exception_ptr e = pending_;
+                pending_ = nullptr;
+                std::rethrow_exception(e);
+            }
+            RaiseError();
+        }
+
+        if (continuationSeen_)
+            current = continuationPath_;
+        else if (!SameText(current, nextCabinet_))
+            current = nextCabinet_;
+        else
+            current.clear();
+        if ((flags & 1) || (!current.empty() && !FileExists(current))) current.clear();
+        for (const auto& v : visited)
+            if (!current.empty() && SameText(v, current)) current.clear();
+    }
+}
+
+INT_PTR DIAMONDAPI TSTCabReader::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
+    LastOsError = 0;
+    TSTCabReader* self = static_cast<TSTCabReader*>(notification->pv);
+    try {
+        return self->HandleNotify(type, *notification);
+    } catch (...) {
+        // No C++ exception may cross the library: keep it, abort, rethrow later.
+        self->pending_ = std::current_exception();
+        return -1;
+    }
+}
+
+INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) {
+    switch (type) {
+    case fdintCABINET_INFO: return DoCabinetInfo(n);
+    case fdintPARTIAL_FILE: return DoPartialFile(n);
+    case fdintCOPY_FILE: return DoCopyFile(n);
+    case fdintCLOSE_FILE_INFO: return DoCloseFile(n);
+    case fdintNEXT_CABINET: return DoNextCabinet(n);
+    default: {
+        int32_t result = 0;
+        if (OnUnrecognizedNotify) OnUnrecognizedNotify(*this, type, n, result);
+        return result;
+    }
+    }
+}
+
+INT_PTR TSTCabReader::DoCabinetInfo(FDINOTIFICATION& n) {
+    if (!continuationPath_.empty()) currentCabinet_ = continuationPath_;
+    const std::string nextName = Str(n.psz1);
+    const std::string nextDisk = Str(n.psz2);
+    const std::string cabPath = Str(n.psz3);
+    nextCabinet_ = nextName.empty() ? std::string() : Join(cabPath, nextName);
+    nextDisk_ = nextDisk;
+    bool abort = false;
+    if (OnCabinetInfo) OnCabinetInfo(*this, nextName, nextDisk, cabPath, n.setID, n.iCabinet, abort);
+    return abort ? -1 : 0;
+}
+
+INT_PTR TSTCabReader::DoPartialFile(FDINOTIFICATION& n) {
+    const std::string name = Str(n.psz1);
+    std::string dst;
+    for (size_t i = 0; i < srcList_.size(); ++i)
+        if (srcList_[i] == name) {
+            dst = dstList_[i];
+            break;
+        }
+    bool abort = false;
+    if (OnCopyPartialFile) OnCopyPartialFile(*this, name, Str(n.psz2), Str(n.psz3), dst, abort);
+    return abort ? -1 : 0;
+}
+
+INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
+    const std::string name = Str(n.psz1);
+    // A stored name must never lead outside the destination folder.
+    if (!IsSafeCabinetName(name)) {
+        LastOsError = ERROR_INVALID_NAME;
+        return -1;
+    }
+    std::string dst = Join(destFolder_, name);
+    {
+        const std::string full = FullPath(dst);
+        if (!IsBelow(full, destFolder_)) { // e.g. a device name such as "CON"
+            LastOsError = ERROR_INVALID_NAME;
+            return -1;
+        }
+    }
+    bool abort = false;
+    if (OnCopyFile)
+        OnCopyFile(*this, name, n.cb, n.date, n.time, n.attribs, n.iFolder, dst, abort);
+    if (abort) return -1;
+    if (dst.empty()) return 0; // skipped
+
+    const std::string folder = ExtractFilePath(dst);
+    if (!folder.empty()) ForceDirectories(ExcludeTrailingBackslash(folder));
+    const DWORD attrs = GetFileAttributesA(dst.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        if ((attrs & FILE_ATTRIBUTE_READONLY) && (Options & croDontOverwriteReadOnlyFiles))
+            return 0;
+        // Read-only cannot be written; hidden or system make CREATE_ALWAYS fail. The
+        // attributes from the cabinet are set again when the file is closed.
+        if (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+            SetFileAttributesA(dst.c_str(), attrs & ~(FILE_ATTRIBUTE_READONLY |
+                                                      FILE_ATTRIBUTE_HIDDEN |
+                                                      FILE_ATTRIBUTE_SYSTEM));
+    }
+    std::vector<char> dstBuf(dst.begin(), dst.end());
+    dstBuf.push_back('\0');
+    // Write only, sequential, create when missing, truncate: the extracted data
+    // replaces the whole former content.
+    const INT_PTR h = FileOpen(dstBuf.data(), 1 | kOCreat | kOTrunc | kOSequential, 0);
+    if (h == -1) return -1;
+    if (t_openHandles) t_openHandles->push_back(h);
+    srcList_.push_back(name);
+    dstList_.push_back(dst);
+    return h;
+}
+
+INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
+    FileClose(n.hf);
+    const std::string name = Str(n.psz1);
+    std::string dst;
+    for (size_t i = 0; i < srcList_.size(); ++i)
+        if (srcList_[i] == name) {
+            dst = dstList_[i];
+            srcList_.erase(srcList_.begin() + static_cast<std::ptrdiff_t>(i));
+            dstList_.erase(dstList_.begin() + static_cast<std::ptrdiff_t>(i));
+            StampFile(dst, n.date, n.time, n.attribs);
+            break;
+        }
+    bool exec = (n.cb & 1) != 0;
+    bool abort = false;
+    if (OnCloseFile)
+        OnCloseFile(*this, name, n.date, n.time, n.attribs, n.iFolder, exec, dst, abort);
+    if (abort) return -1;
+    if (exec && (Options & croExecuteOnExtract) && !dst.empty())
+        ShellExecuteA(nullptr, "open", dst.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return 1;
+}
+
+INT_PTR TSTCabReader::DoNextCabinet(FDINOTIFICATION& n) {
+    const std::string cabName = Str(n.psz1);
+    INT_PTR result;
+    if (OnNextCabinet) {
+        std::string path = Str(n.psz3);
+        bool abort = false;
+        OnNextCabinet(*this, cabName, Str(n.psz2), path, n.fdie, abort);
+        if (abort) {
+            result = -1;
+        } else {
+            path = IncludeTrailingBackslash(path);
+            if (path.size() >= CB_MAX_CAB_PATH) {
+                LastOsError = ERROR_FILENAME_EXCED_RANGE;
+                return -1;
+            }
+            std::memcpy(n.psz3, path.c_str(), path.size() + 1);
+            result = 0;
+        }
+    } else {
+        result = n.fdie != FDIERROR_NONE ? -1 : 0;
+    }
+    continuationPath_ = Join(Str(n.psz3), cabName);
+    continuationSeen_ = true;
+    return result;
+}
