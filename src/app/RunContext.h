@@ -54,6 +54,22 @@ struct RunContext {
     bool CheckDesktop = false;
     bool CheckQuickLaunch = false;
     bool CheckAssociate = false;
+    // Update mode: start-up fixed the destination to an installed copy's folder and
+    // disabled the field (and its browse button).
+    bool Edit1Disabled = false;
+
+    // The Install page: status text, current item and progress (0..100). A silent
+    // run keeps them too; the wizard repaints when InstallViewChanged is called.
+    std::string LTask;
+    std::string LFile;
+    int ProgressBar1 = 0;
+    std::function<void()> InstallViewChanged;
+    void ShowInstallView() {
+        if (InstallViewChanged) InstallViewChanged();
+    }
+
+    // ---- Uninstall record (engine/UninstallRecord) ----
+    // ---- end of uninstall record ----
 
     // ---- Language state (text/Language): set by ChooseLanguage and ApplyLanguage ----
     std::vector<std::string> Languages; // language names in listing order (ComboLng's items)
