@@ -1,0 +1,74 @@
+// What the setup asks about the machine it runs on: the Windows name, 64-bit
+// Windows, the user's rights, file versions and running programs. All operations
+// are class-level; the three text fields exist once per process.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class TOSInfo {
+  public:
+    TOSInfo() = delete;
+
+    // Initial value of OsName, and its value for any system the table of
+    // OsNameFor does not know. The missing "n" is part of the configuration
+    // format: setups name their system requirements by these texts.
+    static constexpr const char* UnknownOsName = "Windows Unknow";
+
+    static inline std::string OsName = UnknownOsName;
+    static inline std::string OwnerName;
+    static inline std::string OrganizationName;
+
+    // Fills OsName, OwnerName and OrganizationName. view64 is the setup's
+    // 64-bit mark: the Windows product key is then read in the 64-bit registry
+    // view. Never fails; what cannot be read stays at its initial value.
+    static void GatherSystemInfo(bool view64);
+
+    // True when this (32-bit) process runs on 64-bit Windows. Asked afresh each
+    // time. Throws std::runtime_error("Bad process handle") when the system
+    // refuses the query for the current process.
+    static bool IsWow64();
+
+    // Whether the current user's token is a member of the built-in group
+    // S-1-5-32-rid. False on every system-call failure.
+    static bool IsGroupMember(uint32_t rid);
+    // Member of Administrators (544) or Power Users (547), judged on the token
+    // the setup runs with (a filtered token's deny-only Administrators group
+    // does not count).
+    static bool IsAdmin();
+
+    // The fixed file version of path's version resource as "a.b.c.d", or empty
+    // text for a missing file or one without version information.
+    static std::string FileVersionText(const std::string& path);
+
+    // The process identifier of a running program whose executable name equals
+    // the file-name part of name (the whole text on Windows 9x), ignoring
+    // letter case. -1 when none runs or no snapshot can be taken.
+    static int32_t FindProcess(const std::string& name);
+    static bool IsProcessRunning(const std::string& name);
+
+    // The pieces below are what the operations above are made of; they are
+    // public so that they can be checked on their own.
+
+    // The name of a Windows version as reported to this program (major, minor)
+    // and whether the product is a server product.
+    static std::string OsNameFor(DWORD major, DWORD minor, bool server);
+
+    struct ProductFacts {
+        bool Server = false;
+        std::string Owner;
+        std::string Organization;
+    };
+    // Reads the product facts from key below root with the given access: server
+    // when "InstallationType" is exactly "Server" or "ProductName" contains
+    // "Server" (both case-sensitive), plus the registered owner and
+    // organization. A value that cannot be read as text ends the reading; what
+    // was read before it stays.
+    static ProductFacts ReadProductFacts(HKEY root, const std::string& key, REGSAM access);
+
+    // Membership as older systems (or systems without CheckTokenMembership)
+    // decide it: by walking the groups of the thread's or process's token.
+    static bool IsGroupMemberByTokenGroups(uint32_t rid);
+};
