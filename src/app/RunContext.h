@@ -29,6 +29,9 @@ struct RunContext {
     bool Errors = false;      // an item failed and the run went on
     bool Cancel = false;      // the user confirmed cancelling
 
+    std::vector<std::string> Args; // command-line arguments, without the program
+    std::string ProductTitle;      // <AppName> + " " + <AppVersion>
+
     std::string SetupFile;    // full path of the running setup program
     std::string SetupTempDir; // <SetupTempDir>: where the setup cabinet was unpacked
     uint32_t PayloadOffset = 0;
@@ -54,9 +57,24 @@ struct RunContext {
     bool CheckDesktop = false;
     bool CheckQuickLaunch = false;
     bool CheckAssociate = false;
+    bool CheckDesktopVisible = false;
+    bool CheckQuickLaunchVisible = false;
     // Update mode: start-up fixed the destination to an installed copy's folder and
     // disabled the field (and its browse button).
     bool Edit1Disabled = false;
+    // The program-group list (ComboBox1's items); the installed copy's group alone,
+    // and disabled, in update mode.
+    std::vector<std::string> ProgramGroups;
+    bool ComboBox1Disabled = false;
+    // The data file chosen at start-up in place of "<CurrentDir>\data.zip".
+    std::string OpenDialogFile;
+    // Pages shown: Language, Welcome, Licence, Readme, User information,
+    // Destination, Program group, Ready, Finish.
+    bool PageTable[9] = {};
+
+    // File-system redirection of the 32-bit process, switched off for a 64-bit setup.
+    bool RedirectionOff = false;
+    void* RedirectionState = nullptr;
 
     // The Install page: status text, current item and progress (0..100). A silent
     // run keeps them too; the wizard repaints when InstallViewChanged is called.
@@ -69,6 +87,15 @@ struct RunContext {
     }
 
     // ---- Uninstall record (engine/UninstallRecord) ----
+    // "qvuninstall.ini" in the setup temp folder while the run builds it.
+    std::string UninstallRecordPath;
+    bool UninstallRecordOpen = false;
+    // The next key of each counted section of the record.
+    int UninstallFilesCount = 0;
+    int UninstallFoldersCount = 0;
+    int UninstallRegistryKeysCount = 0;
+    int UninstallRegistryValuesCount = 0;
+    int UninstallINIValuesCount = 0;
     // ---- end of uninstall record ----
 
     // ---- Language state (text/Language): set by ChooseLanguage and ApplyLanguage ----

@@ -1,12 +1,157 @@
 #include "app/Startup.h"
 
+#include "app/CommandLine.h"
+#include "app/PreviousInstall.h"
 #include "app/RunContext.h"
+#include "config/SetupKeys.h"
+#include "engine/Commands.h"
+#include "engine/InstallationRun.h"
 #include "package/SetupPackage.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "platform/Redirection.h"
+#include "sysinfo/Requirements.h"
+#include "sysinfo/SystemInfo.h"
+#include "text/ExpandText.h"
+#include "text/Language.h"
 #include "text/RunEnd.h"
+#include "text/SetupLog.h"
+#include "text/UserVariables.h"
+
+#include <windows.h>
+
+namespace {
+
+std::string NowText() {
+    char date[128] = {}, time[128] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof time);
+    return std::string(date) + " " + time;
+}
+
+void WriteLogHeader(RunContext& ctx) {
+    AddLogLine(ctx, ctx.SetupFile);
+    AddLogLine(ctx, ctx.ProductTitle);
+    AddLogLine(ctx, NowText());
+    AddLogLine(ctx, TOSInfo::OsName);
+    AddLogLine(ctx, ctx.Admin ? "Admin" : "NotAdmin");
+}
+
+void RunStartupCommands(RunContext& ctx) {
+    ctx.OpenDialogFile.clear();
+    for (const std::string& key : ctx.Config->ReadSection("Commands"))
+        RunCommand(ctx, kStageBeforeInstallation, ctx.Config->ReadString("Commands", key, ""));
+    ProcessMessages();
+    // Variables are read again so that they see what the commands changed.
+    ctx.UserVariables.clear();
+    EvaluateVariables(ctx);
+}
+
+void FillUserInformation(RunContext& ctx) {
+    std::string user = ExpandText(ctx, "<UserNameVar>");
+    if (user != "<UserNameVar>") ctx.EUser = user;
+    std::string company = ExpandText(ctx, "<CompanyNameVar>");
+    if (company != "<CompanyNameVar>") ctx.ECompany = company;
+    ctx.ECustomInfo = ExpandText(ctx, "<CustomUserInfoVar>");
+    if (ctx.ECustomInfo == "<CustomUserInfoVar>") ctx.ECustomInfo.clear();
+}
+
+void FillProgramGroups(RunContext& ctx) {
+    const std::string group = ExpandText(ctx, ReadSetupString(ctx, "ProgramGroup"));
+    ctx.ProgramGroups = {group};
+    const std::string menu =
+        ConstantValue(ctx, ctx.PerUser ? "<ProgramsMenu>" : "<CommonProgramsMenu>");
+    WIN32_FIND_DATAA fd;
+    HANDLE h = menu.empty() ? INVALID_HANDLE_VALUE
+                            : FindFirstFileA(JoinPath(menu, "*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
+                ctx.ProgramGroups.push_back(name + "\\" + group);
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    ctx.ComboBox1 = ctx.ProgramGroups.front();
+}
+
+void FillDestination(RunContext& ctx) {
+    ctx.Edit1 = ExpandText(ctx, ReadSetupString(ctx, "InstallationPath"));
+    if (int p = FindSwitch(ctx, "/P")) ctx.Edit1 = ExpandText(ctx, ArgumentAfter(ctx, p));
+    if (int d = FindSwitch(ctx, "/D")) ctx.Edit1 = ArgumentAfter(ctx, d);
+}
+
+void FillPageTable(RunContext& ctx) {
+    static const char* const kPages[] = {"DialogWelcome",           "DialogLicense",
+                                         "DialogReadme",            "DialogUserInfo",
+                                         "DialogDestinationFolder", "DialogProgramGroup",
+                                         "DialogReady",             "DialogFinish"};
+    ctx.PageTable[0] = ctx.Languages.size() > 1;
+    for (int i = 0; i < 8; ++i) ctx.PageTable[i + 1] = ReadSetupBool(ctx, kPages[i]);
+}
+
+void FillItemOptions(RunContext& ctx) {
+    for (const std::string& key : ctx.Config->ReadSection("Shortcuts")) {
+        const std::string record = UpperCase(ctx.Config->ReadString("Shortcuts", key, ""));
+        // "DESKTOP>" also matches <CommonDesktop>.
+        if (record.find("DESKTOP>") != std::string::npos)
+            ctx.CheckDesktopVisible = ctx.CheckDesktop = true;
+        if (record.find("<QUICKLAUNCH>") != std::string::npos)
+            ctx.CheckQuickLaunchVisible = ctx.CheckQuickLaunch = true;
+    }
+    if (ctx.Config->SectionExists("Extensions")) {
+        ctx.AssociateCaption = AssociationCaption(ctx);
+        ctx.ShowAssociate = ctx.CheckAssociate = true;
+    }
+}
+
+} // namespace
 
 void FormCreate(RunContext& ctx) {
+    ctx.Silent = false;
+    ctx.Logging = false;
+    if (ctx.SetupFile.empty()) ctx.SetupFile = ModulePath();
     OpenPackage(ctx);
-    // The package is open and unpacked. What follows it (configuration, language,
-    // checks, wizard or silent installation) is not built yet: end normally.
+
+    ctx.UserVariables.clear();
+    ctx.List1.clear();
+    ctx.List2.clear();
+    ctx.Config = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\qvsetup.ini");
+    ctx.ProductTitle = ConstantValue(ctx, "<AppName>") + " " + ConstantValue(ctx, "<AppVersion>");
+    ctx.Is64 = ReadSetupBool(ctx, "64-bit");
+    ctx.UninstallOn = ReadSetupBool(ctx, "Uninstall");
+    ctx.PayloadOffset = static_cast<uint32_t>(ReadSetupInteger(ctx, "EngineSize"));
+    ctx.Admin = TOSInfo::IsAdmin();
+    const int level = ReadSetupInteger(ctx, "InstallLevel");
+    ctx.PerUser = level == 0 || (level == 2 && !ctx.Admin);
+    ctx.Silent = ReadSetupBool(ctx, "SilentInstall") || FindSwitch(ctx, "/S") != 0;
+
+    TOSInfo::GatherSystemInfo(ctx.Is64);
+    ctx.EUser = TOSInfo::OwnerName;
+    ctx.ECompany = TOSInfo::OrganizationName;
+    if (FindSwitch(ctx, "/L")) {
+        ctx.Logging = true;
+        WriteLogHeader(ctx);
+    }
+
+    EvaluateVariables(ctx);
+    ChooseLanguage(ctx);
+
+    if (ctx.Is64 && TOSInfo::IsWow64()) DisableRedirection(ctx);
+    if (!FindSwitch(ctx, "/N")) RunRequirementChecks(ctx);
+    RunStartupCommands(ctx);
+    RestoreRedirection(ctx);
+
+    FillUserInformation(ctx);
+    FillProgramGroups(ctx);
+    FillDestination(ctx);
+    FillPageTable(ctx);
+    HandlePreviousInstallation(ctx);
+    if (ReadSetupInteger(ctx, "InstallMode") == 1) EnterUpdateMode(ctx);
+    FillItemOptions(ctx);
+
+    // The wizard pages are not built yet, so a run started without "/S" installs at
+    // once as well; it still shows its questions and messages.
+    RunInstallation(ctx);
     FinishSetup(ctx);
 }

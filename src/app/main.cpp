@@ -1,7 +1,9 @@
 // Program entry of the setup runtime: restrict DLL loading, then hand over to
 // start-up. Everything else lives in the qvruntime library.
+#include "app/CommandLine.h"
 #include "app/RunContext.h"
 #include "app/Startup.h"
+#include "text/RunEnd.h"
 
 #include <windows.h>
 
@@ -24,6 +26,13 @@ void RestrictDllSearch() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
     static RunContext ctx;
-    FormCreate(ctx);
+    ctx.Args = CommandLineArgs();
+    try {
+        FormCreate(ctx);
+    } catch (...) {
+        // Nothing should get here; if something does, the run still cleans up after
+        // itself and reports a failure rather than crashing or claiming success.
+        AbortSetup(ctx);
+    }
     return 0;
 }

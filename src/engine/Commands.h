@@ -1,0 +1,21 @@
+// Configured commands and the ways of starting a program.
+#pragma once
+
+#include <string>
+
+struct RunContext;
+
+// Stages of [Commands] records.
+enum CommandStage {
+    kStageBeforeInstallation = 0,
+    kStageUserInformation = 1,
+    kStageFolderSelect = 2,
+    kStageAfterInstallation = 3,
+};
+
+// Handles one [Commands] record for one stage.
+void RunCommand(RunContext& ctx, int stage, const std::string& record);
+
+// Starts "program" parameters in the program's folder and waits until it ends.
+// True when the program could be started.
+bool RunAndWait(const std::string& program, const std::string& parameters, int show);

@@ -1,0 +1,120 @@
+#include "engine/InstallationRun.h"
+
+#include "app/RunContext.h"
+#include "config/SetupKeys.h"
+#include "engine/Commands.h"
+#include "engine/FilePlacement.h"
+#include "engine/UninstallRecord.h"
+#include "items/ItemHandlers.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "platform/Redirection.h"
+#include "text/Language.h"
+
+#include <windows.h>
+
+#include <functional>
+
+namespace {
+
+using Handler = std::function<void(RunContext&, const std::string&)>;
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+void SetTask(RunContext& ctx, int index) {
+    ctx.LTask = LanguageText(ctx, "Install", index);
+    ctx.ShowInstallView();
+}
+
+void ClearFile(RunContext& ctx) {
+    ctx.LFile.clear();
+    ctx.ShowInstallView();
+}
+
+// Hands every record of a section, in file order, to its handler. Returns the number
+// of keys. stopOnCancel: the loop ends before a record once the cancel flag is set.
+size_t SectionLoop(RunContext& ctx, const char* section, const Handler& handler,
+                   bool stopOnCancel = false) {
+    const std::vector<std::string> keys = ctx.Config->ReadSection(section);
+    for (const std::string& key : keys) {
+        if (stopOnCancel && ctx.Cancel) break;
+        handler(ctx, ctx.Config->ReadString(section, key, ""));
+    }
+    return keys.size();
+}
+
+void AnnounceEnvironmentChange() {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>("Environment"), SMTO_ABORTIFHUNG, 5000, &result);
+}
+
+} // namespace
+
+void RunInstallation(RunContext& ctx) {
+    // 1. Preparation: every later <InstallDir> sees the normalised folder.
+    ctx.Edit1 = ExcludeTrailingBackslash(Trim(ctx.Edit1));
+    ctx.ProgressBar1 = 0;
+    ctx.Errors = false;
+    ctx.Cancel = false;
+    SetTask(ctx, 2);
+
+    OpenUninstallRecord(ctx);
+    if (ctx.Is64) DisableRedirection(ctx);
+    ProcessMessages();
+
+    if (PlaceFiles(ctx) == PlacementResult::MalformedRecord) {
+        // The run ends here, normally: nothing after the files, no record placed.
+        // Redirection is put back all the same, for whatever the process does next.
+        CloseUninstallRecord(ctx);
+        RestoreRedirection(ctx);
+        return;
+    }
+    RecordProgramFiles(ctx);
+
+    SetTask(ctx, 3);
+    SectionLoop(ctx, "Shortcuts", CreateShortcut);
+    ClearFile(ctx);
+
+    if (ctx.ShowAssociate && ctx.CheckAssociate) {
+        SetTask(ctx, 6);
+        SectionLoop(ctx, "Extensions", CreateAssociation);
+        ClearFile(ctx);
+    }
+
+    SetTask(ctx, 4);
+    SectionLoop(ctx, "Registry", WriteRegistryItem, /*stopOnCancel=*/true);
+    ClearFile(ctx);
+
+    SetTask(ctx, 5);
+    SectionLoop(ctx, "INI", WriteIniItem);
+    if (ReadSetupBool(ctx, "AutoCheckUpdate")) WriteUpdaterSettings(ctx);
+    ClearFile(ctx);
+
+    SetTask(ctx, 4);
+    if (SectionLoop(ctx, "Environments", WriteEnvironmentItem) > 0) AnnounceEnvironmentChange();
+    ClearFile(ctx);
+
+    SetTask(ctx, 10);
+    ProcessMessages();
+    SectionLoop(ctx, "Others", ProcessOtherItem);
+    ClearFile(ctx);
+
+    SectionLoop(ctx, "Commands", [](RunContext& c, const std::string& record) {
+        RunCommand(c, kStageAfterInstallation, record);
+    });
+
+    RestoreRedirection(ctx);
+    ctx.ProgressBar1 = 100;
+    SetTask(ctx, 10);
+    ProcessMessages();
+
+    if (ctx.UninstallOn && ReadSetupBool(ctx, "ShowAddRemove")) WriteUninstallEntry(ctx);
+    PlaceUninstallRecord(ctx);
+    ProcessMessages();
+}
