@@ -40,8 +40,9 @@ void WriteMinimalProject(const std::string& projectDir, const std::string& setup
                    "[Setup]\r\nAppName=Test Product\r\nAppVersion=1.0\r\n" + setupBody);
     WriteFileBytes(projectDir + "\\setup\\qvwizard.bmp", MakeBitmapFile(16, 32));
     WriteFileBytes(projectDir + "\\setup\\qvheader.bmp", MakeBitmapFile(8, 8));
+    // The demo's complete English texts, so that tests see the real messages.
     WriteFileBytes(projectDir + "\\setup\\Englishqv.lng",
-                   "[Info]\r\nid=1033\r\nlng=en\r\n");
+                   ReadFileBytes(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng"));
 }
 
 namespace {
@@ -83,13 +84,29 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
     return TRUE;
 }
 
-SeenBox AnswerBox(HWND box) {
+BOOL CALLBACK CollectButtons(HWND child, LPARAM param) {
+    char cls[64] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (_stricmp(cls, "Button") == 0 && IsWindowVisible(child))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+    return TRUE;
+}
+
+SeenBox AnswerBox(HWND box, std::vector<std::string> tempFiles, const BoxAnswer& answer) {
     SeenBox seen;
     seen.caption = WindowText(box);
     seen.owner = GetWindow(box, GW_OWNER);
+    seen.setupTempFiles = std::move(tempFiles);
     EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&seen.text));
-    // The first push button is the default answer (OK, Yes, Abort, ...).
-    HWND button = FindWindowExA(box, nullptr, "Button", nullptr);
+    std::vector<HWND> buttons;
+    EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
+    for (HWND b : buttons) seen.buttons.push_back(WindowText(b));
+    HWND button = buttons.empty() ? nullptr : buttons.front();
+    if (answer) {
+        std::string want = answer(seen);
+        for (HWND b : buttons)
+            if (!want.empty() && WindowText(b) == want) button = b;
+    }
     if (button)
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                      reinterpret_cast<LPARAM>(button));
@@ -100,8 +117,16 @@ SeenBox AnswerBox(HWND box) {
 
 } // namespace
 
+std::vector<std::string> BoxButtons(HWND box) {
+    std::vector<HWND> buttons;
+    EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
+    std::vector<std::string> texts;
+    for (HWND b : buttons) texts.push_back(WindowText(b));
+    return texts;
+}
+
 SetupRun RunSetup(const std::string& setupPath, const std::string& args,
-                  const std::string& tempDir, DWORD timeoutMs) {
+                  const std::string& tempDir, DWORD timeoutMs, const BoxAnswer& answer) {
     SetupRun run;
     TempEnvironment env(tempDir);
     std::string cmd = "\"" + setupPath + "\"" + (args.empty() ? "" : " " + args);
@@ -124,8 +149,7 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& args,
             std::vector<std::string> files;
             for (const std::string& d : ListFolders(tempDir, "QVTMP"))
                 for (const std::string& f : ListFiles(tempDir + "\\" + d)) files.push_back(f);
-            run.boxes.push_back(AnswerBox(s.found));
-            run.boxes.back().setupTempFiles = files;
+            run.boxes.push_back(AnswerBox(s.found, files, answer));
             lastAnswered = s.found;
         }
         if (GetTickCount() - start > timeoutMs) {

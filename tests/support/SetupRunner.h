@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct SeenBox {
     std::string caption;
     std::string text;
     HWND owner = nullptr;
+    std::vector<std::string> buttons; // push-button texts in window order
     // Files in the setup temp folders (QVTMP*) of the run's TEMP while the box showed.
     std::vector<std::string> setupTempFiles;
 };
@@ -29,11 +31,19 @@ struct SetupRun {
     std::vector<SeenBox> boxes; // every box seen, in order, each answered with its default button
 };
 
+// Chooses the button (by its text, e.g. "&Ignore") to answer a box with; an empty
+// answer clicks the box's first button.
+using BoxAnswer = std::function<std::string(const SeenBox&)>;
+
 // Runs the setup with the command line arguments, TEMP/TMP set to tempDir, and
-// answers every message box it shows with the first button (reading its texts
-// first). Gives up after timeoutMs (the process is then killed).
+// answers every box it shows (reading its texts first), by default with the first
+// button. Gives up after timeoutMs (the process is then killed).
 SetupRun RunSetup(const std::string& setupPath, const std::string& args,
-                  const std::string& tempDir, DWORD timeoutMs = 60000);
+                  const std::string& tempDir, DWORD timeoutMs = 60000,
+                  const BoxAnswer& answer = nullptr);
+
+// The texts of a box's push buttons, in window order.
+std::vector<std::string> BoxButtons(HWND box);
 
 // Folders in dir whose names start with prefix.
 std::vector<std::string> ListFolders(const std::string& dir, const std::string& prefix);

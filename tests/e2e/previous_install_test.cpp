@@ -1,0 +1,163 @@
+// A second setup of the same product: it finds the installed copy through the
+// installed-programs entry and removes it first, or, in update mode, installs into
+// it only when its version is in range.
+#include "SetupFiles.h"
+#include "SetupRunner.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+class PreviousInstallTest : public ::testing::Test {
+protected:
+    ScratchDir work;
+    std::string temp = work / "temp";
+    std::string first = work / "first";
+    std::string second = work / "second";
+    std::string setup = work / "setup.exe";
+    std::string guid = "{QV-TEST-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount()) + "}";
+
+    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
+    void TearDown() override {
+        RegDeleteKeyA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kUninstallKey) + "Test Product").c_str());
+    }
+
+    // Builds a per-user setup of version `version` installing one file `name`.
+    void BuildSetup(const std::string& version, const std::string& name,
+                    const std::string& extraKeys = "") {
+        const std::string project = work / ("project-" + version + "-" + name);
+        WriteMinimalProject(project, "GUID=" + guid + "\r\nUninstall=1\r\nShowAddRemove=1\r\n"
+                                     "InstallLevel=0\r\n" + extraKeys + "\r\n[Payload]\r\n"
+                                     "0=payload\\" + name + "?<InstallDir>\\" + name +
+                                     "?OVERWRITE?Yes\r\n");
+        // setup.ini gave AppVersion=1.0 first; a later key of the same name is refused,
+        // so the version goes in through the file itself.
+        std::string ini = ReadFileBytes(project + "\\setup.ini");
+        ini.replace(ini.find("AppVersion=1.0"), 14, "AppVersion=" + version);
+        WriteFileBytes(project + "\\setup.ini", ini);
+        CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+        WriteFileBytes(project + "\\payload\\" + name, version);
+        CopyFileA(QV_FAKE_UNINSTALLER_PATH, (project + "\\setup\\QVUninstall.exe").c_str(), FALSE);
+        ASSERT_TRUE(BuildTestSetup(project, setup));
+    }
+
+    std::string UninstallerLog() { return ReadFileBytes(temp + "\\fake-uninstaller.log"); }
+    static int Count(const std::string& s, const std::string& what) {
+        int n = 0;
+        for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+        return n;
+    }
+};
+
+TEST_F(PreviousInstallTest, SilentSetupRemovesTheInstalledCopyFirst) {
+    BuildSetup("1.0", "old.txt");
+    ASSERT_EQ(RunSetup(setup, "/S /D \"" + first + "\"", temp).exitCode, 0u);
+    ASSERT_TRUE(PathExists(first + "\\Uninstall.exe"));
+
+    BuildSetup("2.0", "new.txt");
+    SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    // The installed copy's uninstaller ran once, unattended, and the new copy is in.
+    std::string log = UninstallerLog();
+    EXPECT_EQ(Count(log, "Uninstall.exe\" /S"), 1) << log;
+    EXPECT_TRUE(PathExists(second + "\\new.txt"));
+}
+
+TEST_F(PreviousInstallTest, FoundByNameWhenTheGuidHasNoEntry) {
+    // An entry named after the product whose uninstaller removes it.
+    CreateDirectoryA(first.c_str(), nullptr);
+    CopyFileA(QV_FAKE_UNINSTALLER_PATH, (first + "\\Uninstall.exe").c_str(), FALSE);
+    WritePrivateProfileStringA("General", "GUID", "Test Product", (first + "\\Uninstall.ini").c_str());
+    WritePrivateProfileStringA("General", "AppVersion", "0.5", (first + "\\Uninstall.ini").c_str());
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, (first + "\\Uninstall.ini").c_str());
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kUninstallKey) + "Test Product").c_str(),
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    const std::string cmd = first + "\\Uninstall.exe";
+    RegSetValueExA(k, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(cmd.c_str()),
+                   static_cast<DWORD>(cmd.size() + 1));
+    RegCloseKey(k);
+
+    BuildSetup("1.0", "app.txt");
+    SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Count(UninstallerLog(), "/S"), 1);
+    EXPECT_TRUE(PathExists(second + "\\app.txt"));
+}
+
+TEST_F(PreviousInstallTest, UninstallerThatKeepsItsEntryIsRunAFewTimesOnly) {
+    BuildSetup("1.0", "old.txt");
+    ASSERT_EQ(RunSetup(setup, "/S /D \"" + first + "\"", temp).exitCode, 0u);
+    WriteFileBytes(first + "\\keep-entry.txt", "");
+
+    BuildSetup("1.1", "new.txt");
+    SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Count(UninstallerLog(), "/S"), 3);
+    EXPECT_TRUE(PathExists(second + "\\new.txt"));
+}
+
+TEST_F(PreviousInstallTest, AskedUninstallAnsweredNoQuits) {
+    BuildSetup("1.0", "old.txt");
+    ASSERT_EQ(RunSetup(setup, "/S /D \"" + first + "\"", temp).exitCode, 0u);
+    BuildSetup("1.0", "new.txt");
+    // Not silent: the same version gives only the uninstall question.
+    SetupRun run = RunSetup(setup, "/D \"" + second + "\"", temp, 60000,
+                            [](const SeenBox&) { return std::string("&No"); });
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_NE(run.boxes[0].text.find("Test Product 1.0"), std::string::npos) << run.boxes[0].text;
+    EXPECT_EQ(run.boxes[0].caption, "Test Product 1.0 Installation");
+    EXPECT_TRUE(UninstallerLog().empty());
+    EXPECT_FALSE(PathExists(second + "\\new.txt"));
+}
+
+TEST_F(PreviousInstallTest, UpdateModeInstallsIntoTheInstalledFolderWithinRange) {
+    BuildSetup("1.5", "old.txt");
+    ASSERT_EQ(RunSetup(setup, "/S /D \"" + first + "\"", temp).exitCode, 0u);
+
+    BuildSetup("2.0", "new.txt", "InstallMode=1\r\nCheckVersions=1\r\nCheckMinVer=1.0\r\nCheckMaxVer=1.9");
+    SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(PathExists(first + "\\new.txt")); // the installed copy's folder, not /D
+    EXPECT_FALSE(PathExists(second + "\\new.txt"));
+    // The record was continued: the old file stays listed before the new one.
+    char buf[512];
+    GetPrivateProfileStringA("Files", "0", "", buf, sizeof buf, (first + "\\Uninstall.ini").c_str());
+    EXPECT_EQ(std::string(buf), first + "\\old.txt");
+}
+
+TEST_F(PreviousInstallTest, UpdateModeRefusesAVersionOutOfRange) {
+    BuildSetup("1.0", "old.txt");
+    ASSERT_EQ(RunSetup(setup, "/S /D \"" + first + "\"", temp).exitCode, 0u);
+    BuildSetup("3.0", "new.txt", "InstallMode=1\r\nCheckVersions=1\r\nCheckMinVer=2.0");
+    SetupRun run = RunSetup(setup, "/S", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(PathExists(first + "\\new.txt"));
+    // Not silent: the refusal is explained.
+    run = RunSetup(setup, "", temp);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text,
+              "\"Test Product 2.0..\" is not installed on your computer.\r\n\r\nUpdate cannot continue.");
+}
+
+TEST_F(PreviousInstallTest, UpdateModeWithoutInstalledCopyQuits) {
+    BuildSetup("1.0", "new.txt", "InstallMode=1");
+    SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(PathExists(second + "\\new.txt"));
+}
+
+} // namespace
