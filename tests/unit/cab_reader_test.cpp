@@ -460,3 +460,25 @@ TEST(CabReader, CloseFileEventSeesExecuteMark) {
     // The execute bit is not an attribute of the extracted file.
     EXPECT_EQ(Attrs(dir / "out\\run.txt") & 0x40, 0u);
 }
+
+TEST(CabReader, LibraryIsLoadedFromTheSystemFolder) {
+    ScratchDir dir;
+    std::string cab = dir / "l.cab";
+    WriteCabinet(cab, {{MakeSource(dir, "x", "x"), "x.txt"}});
+    TSTCabReader reader;
+    reader.ExtractFiles(cab, dir / "out");
+    ASSERT_TRUE(cabintf::CabinetLibraryLoaded());
+    HMODULE h = GetModuleHandleA("cabinet.dll");
+    ASSERT_NE(h, nullptr);
+    char path[MAX_PATH], sys[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(h, path, MAX_PATH), 0u);
+    UINT n = GetSystemDirectoryA(sys, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, static_cast<int>(n), sys,
+                             static_cast<int>(n)),
+              CSTR_EQUAL)
+        << path << " vs " << sys;
+    const auto& lib = cabintf::LoadCabinetLibrary(); // bound once: same entry points
+    EXPECT_NE(lib.FDICopy, nullptr);
+    EXPECT_NE(lib.FCIAddFile, nullptr);
+}

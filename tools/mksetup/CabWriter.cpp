@@ -132,6 +132,10 @@ int DIAMONDAPI Close(INT_PTR hf, int* err, void* pv) {
 }
 
 __LONG32 DIAMONDAPI Seek(INT_PTR hf, __LONG32 dist, int seektype, int* err, void* pv) {
+    // Wine's FCI seeks its data temp file even when no data block was ever written
+    // (a cabinet holding only empty files), and that file was never created: its
+    // handle is -1. Nothing is read from it afterwards, so report position 0.
+    if (hf == -1) return 0;
     DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
                                                                              : FILE_BEGIN;
     DWORD pos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
