@@ -155,6 +155,30 @@ void StampFile(const std::string& path, uint16_t date, uint16_t time, uint16_t a
     SetFileAttributesA(path.c_str(), attrs ? attrs : FILE_ATTRIBUTE_NORMAL);
 }
 
+// The name as the cabinet stores it, in the system code page. A name flagged as
+// UTF-8 (_A_NAME_IS_UTF) is converted without best-fit mapping (which could turn
+// look-alike characters such as a full-width reverse solidus into '\\'); a name
+// that does not convert gives an empty text, which the copy notification refuses.
+std::string StoredName(const FDINOTIFICATION& n) {
+    std::string raw = Str(n.psz1);
+    if (!(n.attribs & _A_NAME_IS_UTF) || raw.empty()) return raw;
+    int wn = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, raw.data(),
+                                 static_cast<int>(raw.size()), nullptr, 0);
+    if (wn <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(wn), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, raw.data(), static_cast<int>(raw.size()),
+                        wide.data(), wn);
+    BOOL usedDefault = FALSE;
+    int an = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wn, nullptr, 0,
+                                 nullptr, &usedDefault);
+    if (an <= 0 || usedDefault) return std::string();
+    std::string ansi(static_cast<size_t>(an), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wn, ansi.data(), an, nullptr,
+                        &usedDefault);
+    if (usedDefault) return std::string();
+    return ansi;
+}
+
 } // namespace
 
 bool IsSafeCabinetName(const std::string& name) {
@@ -308,7 +332,7 @@ INT_PTR TSTCabReader::DoCabinetInfo(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::DoPartialFile(FDINOTIFICATION& n) {
-    const std::string name = Str(n.psz1);
+    const std::string name = StoredName(n);
     std::string dst;
     for (size_t i = 0; i < srcList_.size(); ++i)
         if (srcList_[i] == name) {
@@ -321,7 +345,7 @@ INT_PTR TSTCabReader::DoPartialFile(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
-    const std::string name = Str(n.psz1);
+    const std::string name = StoredName(n);
     // A stored name must never lead outside the destination folder.
     if (!IsSafeCabinetName(name)) {
         LastOsError = ERROR_INVALID_NAME;
@@ -368,7 +392,7 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
 
 INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
     FileClose(n.hf);
-    const std::string name = Str(n.psz1);
+    const std::string name = StoredName(n);
     std::string dst;
     for (size_t i = 0; i < srcList_.size(); ++i)
         if (srcList_[i] == name) {

@@ -482,3 +482,38 @@ TEST(CabReader, LibraryIsLoadedFromTheSystemFolder) {
     EXPECT_NE(lib.FDICopy, nullptr);
     EXPECT_NE(lib.FCIAddFile, nullptr);
 }
+
+namespace {
+// Writes a one-file cabinet whose stored name is flagged as UTF-8 (_A_NAME_IS_UTF).
+void WriteUtf8NamedCabinet(const ScratchDir& dir, const std::string& cab,
+                           const std::string& utf8Name, const std::string& data) {
+    WriteCabinet(cab, {{MakeSource(dir, "u", data), utf8Name}});
+    std::string bytes = ReadFileBytes(cab);
+    const size_t coffFiles = static_cast<uint8_t>(bytes[16]) | (static_cast<uint8_t>(bytes[17]) << 8);
+    ASSERT_EQ(bytes.substr(coffFiles + 16, utf8Name.size()), utf8Name);
+    bytes[coffFiles + 14] = static_cast<char>(bytes[coffFiles + 14] | 0x80);
+    WriteFileBytes(cab, bytes);
+}
+} // namespace
+
+TEST(CabReader, Utf8NameIsConvertedToTheSystemCodePage) {
+    if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
+    ScratchDir dir;
+    std::string cab = dir / "u.cab";
+    WriteUtf8NamedCabinet(dir, cab, "caf\xC3\xA9.txt", "utf");
+    TSTCabReader reader;
+    reader.ExtractFiles(cab, dir / "out");
+    EXPECT_EQ(ReadFileBytes(dir / "out\\caf\xE9.txt"), "utf");
+}
+
+TEST(CabReader, Utf8LookAlikeSeparatorsAreRefused) {
+    ScratchDir dir;
+    std::string cab = dir / "u.cab";
+    // U+FF0E U+FF0E U+FF3C "evil.txt": full-width "..\", which best-fit mapping would
+    // turn into a real "..\".
+    WriteUtf8NamedCabinet(dir, cab, "\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC" "evil.txt", "evil");
+    std::string out = dir / "x\\dest";
+    TSTCabReader reader;
+    EXPECT_THROW(reader.ExtractFiles(cab, out), ESTCabinet);
+    EXPECT_FALSE(PathExists(dir / "x\\evil.txt"));
+}
