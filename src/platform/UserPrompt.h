@@ -6,18 +6,28 @@
 
 #include <string>
 
+// The answers of the overwrite question. Closed: the dialog was dismissed without one
+// of its four buttons (close box, Escape, Alt+F4).
+enum class OverwriteAnswer { Yes, No, NoToAll, YesToAll, Closed };
+
 class IUserPrompt {
-public:
+  public:
     virtual ~IUserPrompt() = default;
     // A message box: owner may be null; type holds the MB_ button and icon flags.
-    // Returns the ID of the button chosen (IDOK, IDYES, ...).
+    // Returns the ID of the button chosen (IDOK, IDYES, ...). An empty caption gives
+    // the system's default caption.
     virtual int MessageBox(HWND owner, const std::string& text, const std::string& caption,
                            UINT type) = 0;
+    // The overwrite question of file placement: a warning with the buttons Yes, No,
+    // No to All and Yes to All. The default shows the real dialog, so a prompt that
+    // only answers message boxes still behaves like the program.
+    virtual OverwriteAnswer AskOverwrite(HWND owner, const std::string& text,
+                                         const std::string& caption);
 };
 
 // Shows real message boxes.
 class Win32Prompt : public IUserPrompt {
-public:
+  public:
     int MessageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override;
 };

@@ -1,0 +1,450 @@
+// The file placement phase: every [Files] record's cabinet is copied out of the setup
+// file into the working file and extracted to its destination.
+#include "engine/FilePlacement.h"
+
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "config/SetupKeys.h"
+#include "engine/UninstallRecord.h"
+#include "package/CabSTComps.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "text/ExpandText.h"
+#include "text/Language.h"
+#include "text/RunEnd.h"
+#include "text/SetupLog.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kFilesSection = "Files";
+constexpr const char* kModeOverwrite = "OVERWRITE";
+constexpr const char* kModeSkip = "SKIP";
+constexpr const char* kModeAsk = "ASK";
+constexpr const char* kModeIfNewer = "OVERWRITE ONLY IF NEWER";
+constexpr const char* kUninstallerMark = "<INSTALLDIR>\\UNINSTALL.EXE";
+constexpr const char* kWorkingFileError = "Error creating file:<#>%s<#><#>Access is denied.";
+
+// The unit of progress and of the cancel test.
+constexpr DWORD kBlock = 2048;
+// The reads and writes behind the blocks: a whole number of blocks.
+constexpr DWORD kChunk = 32 * kBlock;
+// Pending messages are processed at most this often during a copy (milliseconds):
+// often enough to repaint and to see Cancel, rarely enough not to slow the copy.
+constexpr DWORD kPumpInterval = 15;
+// The largest key list of [Files] read to find the last record (bytes).
+constexpr DWORD kKeyListLimit = 64u << 20;
+
+class FileHandle {
+  public:
+    FileHandle() = default;
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    void Reset(HANDLE h) {
+        Close();
+        h_ = h;
+    }
+    void Close() {
+        if (Valid()) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE Get() const { return h_; }
+
+  private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// Raised only when the end of the run returned (the program's never does): the
+// placement must not go on after the run was ended.
+struct RunAlreadyEnded {};
+
+enum class RecordOutcome { Next, Malformed };
+enum class OverallAnswer { None, All, Nothing };
+
+// The highest record number that exists in [Files], plus one, but no more than
+// total: records after it are all missing and would do nothing.
+int RecordLimit(const RunContext& ctx, int total) {
+    if (total <= 0) return 0;
+    std::vector<char> buf(64 * 1024);
+    for (;;) {
+        DWORD n =
+            GetPrivateProfileStringA(kFilesSection, nullptr, "", buf.data(),
+                                     static_cast<DWORD>(buf.size()), ctx.Config->Path().c_str());
+        if (n + 2 < buf.size()) break;
+        if (buf.size() >= kKeyListLimit) return total; // beyond reason: read every number
+        buf.resize(buf.size() * 2);
+    }
+    int64_t highest = -1;
+    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
+        uint32_t number;
+        if (ParseCabinetSize(p, number)) highest = std::max<int64_t>(highest, number);
+    }
+    return static_cast<int>(std::min<int64_t>(total, highest + 1));
+}
+
+class Placement {
+  public:
+    explicit Placement(RunContext& ctx) : ctx_(ctx), buffer_(kChunk) {}
+
+    PlacementResult Run() {
+        const int total = ReadSetupInteger(ctx_, "TotalFiles");
+        total_ = total;
+        working_ = ctx_.SetupTempDir + "\\qvfile.dat";
+        OpenSetupFile();
+        const int limit = ctx_.Config ? RecordLimit(ctx_, total) : 0;
+        for (int i = 0; i < limit; ++i) {
+            if (PlaceRecord(i) == RecordOutcome::Malformed) {
+                setup_.Close();
+                return PlacementResult::MalformedRecord;
+            }
+        }
+        setup_.Close();
+        ProcessMessages();
+        return PlacementResult::Finished;
+    }
+
+  private:
+    RunContext& ctx_;
+    int total_ = 0;
+    std::string working_;
+    FileHandle setup_;
+    OverallAnswer answer_ = OverallAnswer::None;
+    std::vector<char> buffer_;
+    DWORD lastPump_ = GetTickCount();
+    // The current record's cabinet reader, from the copied cabinet to the record's end.
+    std::unique_ptr<TSTCabReader> reader_;
+
+    // The wizard window when it is in front; no owner in a silent run.
+    HWND Owner() const { return GetActiveWindow(); }
+
+    void OpenSetupFile() {
+        setup_.Reset(CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    }
+
+    // Ends the run with exit code 1 after closing the setup file.
+    [[noreturn]] void Abort() {
+        setup_.Close();
+        reader_.reset();
+        AbortSetup(ctx_);
+        throw RunAlreadyEnded{};
+    }
+
+    void Advance(uint32_t size) {
+        uint64_t next = static_cast<uint64_t>(ctx_.PayloadOffset) + size;
+        ctx_.PayloadOffset = static_cast<uint32_t>(std::min<uint64_t>(next, 0xFFFFFFFFu));
+    }
+
+    // The record was given up: the next cabinet follows, and the file's [Others]
+    // items must not be registered.
+    void GiveUp(uint32_t size, const std::string& dest) {
+        Advance(size);
+        CancelOtherItems(ctx_, dest);
+    }
+
+    void PumpNow() {
+        ProcessMessages();
+        lastPump_ = GetTickCount();
+    }
+
+    void PumpIfDue() {
+        if (GetTickCount() - lastPump_ >= kPumpInterval) PumpNow();
+    }
+
+    // The Abort, Retry and Ignore question after a failed extraction (shown in silent
+    // runs too). Returns true for Retry, false for Ignore; Abort does not return.
+    bool AskAfterExtractionFailure(const std::string& dest) {
+        AddLogLine(ctx_, "Error file: " + dest);
+        int r =
+            ctx_.Prompt->MessageBox(Owner(), FormatText(LanguageText(ctx_, "Messages", 14), dest),
+                                    "Setup", MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2);
+        if (r == IDRETRY) return true;
+        if (r == IDIGNORE) return false;
+        Abort(); // Abort, or a box that could not be shown
+    }
+
+    RecordOutcome PlaceRecord(int i) {
+        const std::string value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
+        if (value.empty()) return RecordOutcome::Next;
+        const std::vector<std::string> fields = SplitRecord(value, "?");
+        if (fields.size() != 4) return RecordOutcome::Malformed;
+
+        std::string field1 = fields[0];
+        if (ctx_.PerUser && !ctx_.Admin) field1 = PerUserDestination(field1);
+        const std::string dest = ExpandText(ctx_, field1);
+        uint32_t size = 0;
+        if (!ParseCabinetSize(fields[1], size)) {
+            if (!ctx_.Silent)
+                ctx_.Prompt->MessageBox(Owner(), "The setup file is corrupted.", "",
+                                        MB_OK | MB_ICONERROR);
+            Abort();
+        }
+        std::string mode = UpperCase(fields[2]);
+        const bool record = UpperCase(fields[3]) == "YES";
+
+        ctx_.LFile = ShortDisplayPath(dest);
+        ctx_.ShowInstallView();
+
+        // A destination that is not a plain absolute path could lead outside any
+        // folder the setup means to write: nothing is deleted, created or extracted
+        // for it, and the user hears about it as about any file that could not be placed.
+        if (!IsSafeDestination(dest)) {
+            while (AskAfterExtractionFailure(dest)) {
+            }
+            ctx_.Errors = true;
+            GiveUp(size, dest);
+            return RecordOutcome::Next;
+        }
+
+        if (FileExists(dest)) {
+            if (ctx_.Silent && mode == kModeAsk) mode = kModeOverwrite;
+            if (answer_ == OverallAnswer::None && mode == kModeAsk) {
+                switch (AskOverwrite(dest)) {
+                case OverwriteAnswer::Yes:
+                    mode = kModeOverwrite;
+                    break;
+                case OverwriteAnswer::No:
+                    mode = kModeSkip;
+                    break;
+                case OverwriteAnswer::YesToAll:
+                    answer_ = OverallAnswer::All;
+                    mode = kModeOverwrite;
+                    break;
+                case OverwriteAnswer::NoToAll:
+                    answer_ = OverallAnswer::Nothing;
+                    mode = kModeSkip;
+                    break;
+                case OverwriteAnswer::Closed:
+                    if (ConfirmClose()) Abort();
+                    // Not installed, but its [Others] items stay.
+                    Advance(size);
+                    return RecordOutcome::Next;
+                }
+            }
+            if (mode == kModeSkip || answer_ == OverallAnswer::Nothing) {
+                GiveUp(size, dest);
+                return RecordOutcome::Next;
+            }
+            if (mode == kModeOverwrite || answer_ == OverallAnswer::All) DeleteFileA(dest.c_str());
+        }
+
+        CreateFolders(dest, record);
+
+        // The uninstaller is placed at the end of the run, not from the payload.
+        if (size == 0 && UpperCase(value).find(kUninstallerMark) != std::string::npos)
+            return RecordOutcome::Next;
+
+        if (!CopyCabinet(i, size, dest)) return RecordOutcome::Next;
+        PumpNow();
+        ExtractRecord(size, dest, mode, record);
+        return RecordOutcome::Next;
+    }
+
+    OverwriteAnswer AskOverwrite(const std::string& dest) {
+        return ctx_.Prompt->AskOverwrite(
+            Owner(), FormatText(LanguageText(ctx_, "Messages", 12), dest), ctx_.TitleCaption);
+    }
+
+    // Closing the overwrite question asks to close the wizard, as its Cancel does:
+    // confirmed, the run is cancelled.
+    bool ConfirmClose() {
+        int r =
+            ctx_.Prompt->MessageBox(Owner(), ExpandText(ctx_, LanguageText(ctx_, "Messages", 1)),
+                                    ExpandText(ctx_, LanguageText(ctx_, "Messages", 0)),
+                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        if (r != IDYES) return false;
+        ctx_.Cancel = true;
+        ProcessMessages();
+        return true;
+    }
+
+    void CreateFolders(const std::string& dest, bool record) {
+        // The drive ("C:\") or the server ("\\server\") is never created; the first
+        // folder tested is the one below the drive, or the share itself.
+        size_t from = 3;
+        if (dest.size() > 2 && dest[0] == '\\' && dest[1] == '\\') from = dest.find('\\', 2) + 1;
+        for (size_t p = dest.find('\\', from); p != std::string::npos; p = dest.find('\\', p + 1)) {
+            const std::string folder = dest.substr(0, p);
+            if (DirectoryExists(folder)) continue;
+            if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+                AddLogLine(ctx_, "Error creating folder: " + folder);
+                if (!ctx_.Silent)
+                    ctx_.Prompt->MessageBox(Owner(),
+                                            FormatText(LanguageText(ctx_, "Messages", 13), folder),
+                                            "Setup", MB_OK | MB_ICONERROR);
+                Abort();
+            }
+            if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Folders", folder);
+        }
+    }
+
+    // Copies the record's cabinet into the working file, with the Abort, Retry and
+    // Ignore question when a file cannot be read or written. False: ignored.
+    bool CopyCabinet(int i, uint32_t size, const std::string& dest) {
+        for (;;) {
+            if (CopyOnce(i, size)) return true;
+            AddLogLine(ctx_, "Error file: " + working_);
+            int r =
+                ctx_.Prompt->MessageBox(Owner(), FormatText(kWorkingFileError, working_), "Setup",
+                                        MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2);
+            if (r == IDRETRY) continue;
+            if (r != IDIGNORE) Abort();
+            ctx_.Errors = true;
+            GiveUp(size, dest);
+            return false;
+        }
+    }
+
+    bool CopyOnce(int i, uint32_t size) {
+        if (!setup_.Valid()) OpenSetupFile(); // a retry may find it readable again
+        if (!setup_.Valid()) return false;
+        FileHandle out;
+        out.Reset(CreateFileA(working_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!out.Valid()) return false;
+        LARGE_INTEGER pos;
+        pos.QuadPart = ctx_.PayloadOffset;
+        if (!SetFilePointerEx(setup_.Get(), pos, nullptr, FILE_BEGIN)) return false;
+
+        // Blocks of 2048 bytes are handed out of a larger buffer. A block shorter than
+        // 2048 bytes (the cabinet's end, or the setup file's) ends the copy, so a size
+        // that is a multiple of 2048 ends with an empty block.
+        uint32_t requested = 0; // bytes asked of the setup file so far
+        DWORD have = 0, used = 0;
+        bool atEnd = false;
+        uint32_t copied = 0;
+        for (;;) {
+            if (used == have && !atEnd) {
+                DWORD want = static_cast<DWORD>(std::min<uint32_t>(kChunk, size - requested));
+                have = used = 0;
+                if (want > 0) {
+                    if (!ReadFile(setup_.Get(), buffer_.data(), want, &have, nullptr)) return false;
+                    DWORD written = 0;
+                    if (have > 0 &&
+                        (!WriteFile(out.Get(), buffer_.data(), have, &written, nullptr) ||
+                         written != have))
+                        return false;
+                    requested += want;
+                }
+                if (have < want || want == 0) atEnd = true;
+            }
+            const DWORD block = std::min<DWORD>(kBlock, have - used);
+            used += block;
+            copied += block;
+            ShowProgress(ProgressPosition(i, total_, copied, size));
+            PumpIfDue();
+            if (ctx_.Cancel) {
+                out.Close();
+                Abort();
+            }
+            if (block != kBlock) break;
+        }
+        out.Close();
+        return true;
+    }
+
+    void ShowProgress(int position) {
+        if (position == ctx_.ProgressBar1) return;
+        ctx_.ProgressBar1 = position;
+        ctx_.ShowInstallView();
+    }
+
+    // Extracts the working file's one file to target (a path in folder). Anything else
+    // the cabinet holds is passed over, so a cabinet cannot place files the record
+    // does not name. True when target exists afterwards.
+    bool Extract(TSTCabReader& reader, const std::string& folder, const std::string& target) {
+        const std::string name = ExtractFileName(target);
+        reader.OnCopyFile = [&](TSTCabReader&, const std::string& stored, int32_t, uint16_t,
+                                uint16_t, uint16_t, uint16_t, std::string& destination, bool&) {
+            destination = SameText(stored, name) ? target : std::string();
+        };
+        try {
+            reader.ExtractFiles(working_, folder);
+        } catch (const std::exception&) {
+            return false;
+        }
+        return FileExists(target);
+    }
+
+    // The folder of the newer test's copies: a folder of its own, so that a file named
+    // like one of the setup's own files ("qvfile.dat", "qvsetup.ini") cannot overwrite it.
+    std::string NewerFolder() const { return ctx_.SetupTempDir + "\\qvnewer"; }
+
+    void RemoveNewerCopy(const std::string& copy) {
+        SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(copy.c_str());
+        RemoveDirectoryA(NewerFolder().c_str());
+    }
+
+    void ExtractRecord(uint32_t size, const std::string& dest, const std::string& mode,
+                       bool record) {
+        reader_ = std::make_unique<TSTCabReader>();
+        auto giveUp = [&] {
+            reader_.reset();
+            ctx_.Errors = true;
+            GiveUp(size, dest);
+        };
+
+        if (mode == kModeIfNewer && FileExists(dest)) {
+            const std::string copy = NewerFolder() + "\\" + ExtractFileName(dest);
+            // A copy that cannot be extracted is a file that cannot be placed.
+            while (!Extract(*reader_, NewerFolder(), copy)) {
+                RemoveNewerCopy(copy);
+                if (!AskAfterExtractionFailure(dest)) return giveUp();
+            }
+            const bool newer = IsNewerFile(copy, dest);
+            RemoveNewerCopy(copy);
+            if (!newer) {
+                reader_.reset();
+                GiveUp(size, dest);
+                return;
+            }
+            DeleteFileA(dest.c_str());
+        }
+
+        const std::string ext = UpperCase(dest.substr(std::min(dest.size(), dest.rfind('.'))));
+        if (FileExists(dest) && (ext == ".DLL" || ext == ".OCX")) {
+            UnregisterLibrary(dest);
+            Sleep(300);
+            PumpNow();
+        }
+
+        for (;;) {
+            if (FileExists(dest)) {
+                DeleteFileA(dest.c_str());
+                PumpNow();
+            }
+            if (Extract(*reader_, ExtractFilePath(dest), dest)) break;
+            if (!AskAfterExtractionFailure(dest)) return giveUp();
+        }
+
+        reader_.reset();
+        Advance(size);
+        if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Files", dest);
+        PumpNow();
+    }
+};
+
+} // namespace
+
+PlacementResult PlaceFiles(RunContext& ctx) {
+    Placement placement(ctx);
+    try {
+        return placement.Run();
+    } catch (const RunAlreadyEnded&) {
+        // Only when the end of the run came back: nothing after placement may run.
+        return PlacementResult::MalformedRecord;
+    }
+}

@@ -1,0 +1,825 @@
+// File placement run in-process: setup files assembled from filler bytes and real
+// cabinets, a configuration with [Files] records, and a prompt that answers with
+// scripted buttons.
+#include "CabWriter.h"
+#include "TestSupport.h"
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "engine/FilePlacement.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct RunEndedForTest {
+    uint32_t code;
+};
+
+struct Box {
+    std::string text, caption;
+    UINT type;
+};
+
+// Answers message boxes and overwrite questions from scripts; a question without a
+// scripted answer fails the test and aborts, so a wrong path cannot loop.
+class ScriptedPrompt : public IUserPrompt {
+  public:
+    int MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) override {
+        boxes.push_back({text, caption, type});
+        if (onBox) onBox(boxes.size());
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected box: " << text;
+            return IDABORT;
+        }
+        int a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    OverwriteAnswer AskOverwrite(HWND, const std::string& text,
+                                 const std::string& caption) override {
+        questions.push_back(text);
+        questionCaptions.push_back(caption);
+        if (overwrite.empty()) {
+            ADD_FAILURE() << "unexpected overwrite question: " << text;
+            return OverwriteAnswer::No;
+        }
+        OverwriteAnswer a = overwrite.front();
+        overwrite.pop_front();
+        return a;
+    }
+    std::deque<int> answers;
+    std::deque<OverwriteAnswer> overwrite;
+    std::vector<Box> boxes;
+    std::vector<std::string> questions, questionCaptions;
+    std::function<void(size_t)> onBox; // called with the box's number before it is answered
+};
+
+struct Item {
+    Item(std::string d = "", std::string c = "", std::string m = "OVERWRITE", std::string f = "Yes")
+        : dest(std::move(d)), content(std::move(c)), mode(std::move(m)), flag(std::move(f)) {}
+    std::string dest;    // destination field
+    std::string content; // the file's bytes
+    std::string mode;
+    std::string flag;
+    std::string nameInCab; // default: the destination's file name
+    std::string sizeField; // default: the cabinet's real size
+    std::string rawRecord; // when set, the whole [Files] value
+    bool noCabinet = false;
+    size_t cutCabinetTo = std::string::npos; // keep only this many bytes of it
+};
+
+uint64_t Ticks(const FILETIME& f) {
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+FILETIME LastWrite(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d);
+    return d.ftLastWriteTime;
+}
+
+void SetWriteTime(const std::string& path, WORD year, WORD month, WORD day) {
+    SYSTEMTIME st{};
+    st.wYear = year;
+    st.wMonth = month;
+    st.wDay = day;
+    st.wHour = 10;
+    FILETIME local, utc;
+    SystemTimeToFileTime(&st, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    HANDLE f =
+        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    SetFileTime(f, nullptr, nullptr, &utc);
+    CloseHandle(f);
+}
+
+std::string NameOf(const std::string& path) {
+    return path.substr(path.rfind('\\') + 1);
+}
+
+class PlacementTest : public ::testing::Test {
+  protected:
+    PlacementTest() {
+        CreateDirectoryA(Temp().c_str(), nullptr);
+        CreateDirectoryA(Dest().c_str(), nullptr);
+        CreateDirectoryA((dir_ / "src").c_str(), nullptr);
+        ctx_.SetupTempDir = Temp();
+        ctx_.SetupFile = dir_ / "setup.exe";
+        ctx_.Prompt = &prompt_;
+        ctx_.Terminate = [](uint32_t c) { throw RunEndedForTest{c}; };
+        ctx_.TitleCaption = "Demo Setup";
+        ctx_.UninstallOn = true;
+        ctx_.UninstallRecordPath = Temp() + "\\qvuninstall.ini";
+        ctx_.UninstallRecordOpen = true;
+        ctx_.InstallViewChanged = [this] {
+            if (ctx_.ProgressBar1 != (positions_.empty() ? 0 : positions_.back()))
+                positions_.push_back(ctx_.ProgressBar1);
+            if (onView_) onView_();
+        };
+        WriteFileBytes(dir_ / "Englishqv.lng",
+                       "[Messages]\r\n0=Demo Setup\r\n1=Cancel the setup?\r\n"
+                       "12=Overwrite %s?\r\n13=Cannot create %s\r\n14=Cannot place %s\r\n");
+        ctx_.Language = std::make_unique<TIniFile>(dir_ / "Englishqv.lng");
+    }
+
+    std::string Temp() const { return dir_ / "tmp"; }
+    std::string Dest() const { return dir_ / "dest"; }
+    std::string D(const std::string& rel) const { return Dest() + "\\" + rel; }
+
+    // A cabinet holding one file with the given bytes, stored under name; the source
+    // file carries a fixed date so the extracted file's date can be checked.
+    std::string MakeCabinet(const std::string& name, const std::string& content) {
+        std::string src = dir_ / ("src\\" + name);
+        WriteFileBytes(src, content);
+        SetWriteTime(src, 2011, 3, 4);
+        std::string cab = dir_ / ("src\\" + name + ".cab");
+        mksetup::WriteCabinet(cab, {{src, name}});
+        return ReadFileBytes(cab);
+    }
+
+    // Writes setup.exe (filler, then the cabinets) and qvsetup.ini.
+    void Build(const std::vector<Item>& items, const std::string& extra = "", int totalFiles = -1) {
+        std::string setup = RandomBytes(kFiller, 7);
+        std::string files = "[Files]\r\n";
+        for (size_t i = 0; i < items.size(); ++i) {
+            const Item& it = items[i];
+            std::string cab;
+            if (!it.noCabinet)
+                cab =
+                    MakeCabinet(it.nameInCab.empty() ? NameOf(it.dest) : it.nameInCab, it.content);
+            cabSizes_.push_back(cab.size());
+            std::string size = it.sizeField.empty() ? std::to_string(cab.size()) : it.sizeField;
+            setup += cab.substr(0, it.cutCabinetTo);
+            std::string value = it.rawRecord.empty()
+                                    ? it.dest + "?" + size + "?" + it.mode + "?" + it.flag
+                                    : it.rawRecord;
+            files += std::to_string(i) + "=" + value + "\r\n";
+        }
+        WriteFileBytes(ctx_.SetupFile, setup);
+        int total = totalFiles < 0 ? static_cast<int>(items.size()) : totalFiles;
+        WriteFileBytes(Temp() + "\\qvsetup.ini",
+                       "[Setup]\r\nTotalFiles=" + std::to_string(total) + "\r\n" + files + extra);
+        ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini");
+        ctx_.PayloadOffset = kFiller;
+    }
+
+    // Runs the phase; the exit code when the run was ended, else -1.
+    int64_t Run(PlacementResult* result = nullptr) {
+        try {
+            PlacementResult r = PlaceFiles(ctx_);
+            if (result) *result = r;
+        } catch (const RunEndedForTest& e) {
+            return e.code;
+        }
+        return -1;
+    }
+
+    std::string Recorded(const std::string& section, int key) {
+        char buf[1024];
+        GetPrivateProfileStringA(section.c_str(), std::to_string(key).c_str(), "<none>", buf,
+                                 sizeof buf, ctx_.UninstallRecordPath.c_str());
+        return buf;
+    }
+
+    std::string Others(int key) {
+        char buf[1024];
+        GetPrivateProfileStringA("Others", std::to_string(key).c_str(), "<none>", buf, sizeof buf,
+                                 (Temp() + "\\qvsetup.ini").c_str());
+        return buf;
+    }
+
+    // The setup file and the working file were closed before the run ended: both can
+    // be deleted (an open handle without delete sharing would refuse it).
+    void ExpectFilesClosed() {
+        const std::string working = Temp() + "\\qvfile.dat";
+        EXPECT_TRUE(!PathExists(working) || DeleteFileA(working.c_str()));
+        EXPECT_TRUE(DeleteFileA(ctx_.SetupFile.c_str()));
+    }
+
+    static constexpr uint32_t kFiller = 5000;
+    ScratchDir dir_;
+    RunContext ctx_;
+    ScriptedPrompt prompt_;
+    std::vector<size_t> cabSizes_;
+    std::vector<int> positions_;
+    std::function<void()> onView_;
+};
+
+uint32_t Sum(const std::vector<size_t>& v) {
+    uint32_t s = 0;
+    for (size_t x : v)
+        s += static_cast<uint32_t>(x);
+    return s;
+}
+
+// ---- placing files ----
+
+TEST_F(PlacementTest, PlacesFilesByteIdenticalWithTheCabinetsDate) {
+    const std::string big = RandomBytes(300000, 3);
+    Build({{D("a.txt"), "hello\r\n"}, {D("sub\\deeper\\big.bin"), big}, {D("empty.dat"), ""}});
+    PlacementResult result{};
+    ASSERT_EQ(Run(&result), -1);
+    EXPECT_EQ(result, PlacementResult::Finished);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "hello\r\n");
+    EXPECT_EQ(ReadFileBytes(D("sub\\deeper\\big.bin")), big);
+    EXPECT_TRUE(PathExists(D("empty.dat")));
+    EXPECT_EQ(Ticks(LastWrite(D("sub\\deeper\\big.bin"))), Ticks(LastWrite(dir_ / "src\\big.bin")));
+    EXPECT_EQ(ctx_.PayloadOffset, kFiller + Sum(cabSizes_));
+    EXPECT_FALSE(ctx_.Errors);
+    EXPECT_TRUE(prompt_.boxes.empty());
+    EXPECT_EQ(Recorded("Files", 0), D("a.txt"));
+    EXPECT_EQ(Recorded("Files", 1), D("sub\\deeper\\big.bin"));
+    EXPECT_EQ(Recorded("Files", 2), D("empty.dat"));
+    EXPECT_EQ(ctx_.LFile, D("empty.dat"));
+}
+
+TEST_F(PlacementTest, CreatedFoldersAreRecordedOutermostFirstOnlyWhenCreatedAndFlagged) {
+    CreateDirectoryA(D("old").c_str(), nullptr);
+    Build({{D("old\\new\\inner\\f.txt"), "x"},
+           {D("unflagged\\g.txt"), "y", "OVERWRITE", "No"},
+           {D("old\\new\\h.txt"), "z"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(Recorded("Folders", 0), D("old\\new"));
+    EXPECT_EQ(Recorded("Folders", 1), D("old\\new\\inner"));
+    EXPECT_EQ(Recorded("Folders", 2), "<none>");
+    EXPECT_EQ(Recorded("Files", 0), D("old\\new\\inner\\f.txt"));
+    EXPECT_EQ(Recorded("Files", 1), D("old\\new\\h.txt"));
+    EXPECT_EQ(ReadFileBytes(D("unflagged\\g.txt")), "y");
+}
+
+TEST_F(PlacementTest, NothingIsRecordedWhenUninstallIsOff) {
+    ctx_.UninstallOn = false;
+    Build({{D("n\\f.txt"), "x"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("n\\f.txt")), "x");
+    EXPECT_EQ(Recorded("Folders", 0), "<none>");
+    EXPECT_EQ(Recorded("Files", 0), "<none>");
+}
+
+TEST_F(PlacementTest, MissingRecordsAndZeroFilesMoveNothing) {
+    Build({{D("a.txt"), "a"}}, "", 0);
+    ASSERT_EQ(Run(), -1);
+    EXPECT_FALSE(PathExists(D("a.txt")));
+    EXPECT_EQ(ctx_.PayloadOffset, kFiller);
+    EXPECT_TRUE(positions_.empty());
+    EXPECT_EQ(ctx_.ProgressBar1, 0);
+
+    // Record 0 missing, record 1 present: its cabinet is the first of the payload.
+    ScratchDir other;
+    const std::string cab = MakeCabinet("b.txt", "bee");
+    WriteFileBytes(ctx_.SetupFile, RandomBytes(kFiller, 7) + cab);
+    WriteFileBytes(Temp() + "\\qvsetup.ini",
+                   "[Setup]\r\nTotalFiles=2\r\n[Files]\r\n1=" + D("b.txt") + "?" +
+                       std::to_string(cab.size()) + "?OVERWRITE?Yes\r\n");
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "bee");
+}
+
+TEST_F(PlacementTest, AbsurdTotalFilesEndsAfterTheLastRecordThatExists) {
+    Build({{D("a.txt"), "a"}}, "", 2000000000);
+    DWORD start = GetTickCount();
+    ASSERT_EQ(Run(), -1);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "a");
+}
+
+TEST_F(PlacementTest, UninstallerPlaceholderExtractsNothing) {
+    ctx_.Edit1 = D("app");
+    Item placeholder;
+    placeholder.noCabinet = true;
+    placeholder.rawRecord = "<InstallDir>\\Uninstall.exe?0?OVERWRITE?Yes";
+    Build({placeholder, {D("app\\b.txt"), "b"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_FALSE(PathExists(D("app\\Uninstall.exe")));
+    EXPECT_EQ(Recorded("Folders", 0), D("app")); // its folder is still made
+    EXPECT_EQ(Recorded("Files", 0), D("app\\b.txt"));
+    EXPECT_EQ(ReadFileBytes(D("app\\b.txt")), "b");
+    EXPECT_TRUE(prompt_.boxes.empty());
+}
+
+TEST_F(PlacementTest, ACabinetOfExactly4096BytesIsFollowedCorrectly) {
+    // Stored (uncompressed) cabinets grow with their content byte for byte, so the
+    // content can be sized to make the cabinet exactly two blocks long.
+    auto storedCab = [&](size_t n) {
+        std::string src = dir_ / "src\\even.bin";
+        WriteFileBytes(src, RandomBytes(n, 11));
+        mksetup::CabWriterOptions o;
+        o.compress = false;
+        mksetup::WriteCabinet(dir_ / "src\\even.cab", {{src, "even.bin"}}, o);
+        return ReadFileBytes(dir_ / "src\\even.cab");
+    };
+    std::string cab = storedCab(4000);
+    cab = storedCab(4000 + 4096 - cab.size());
+    ASSERT_EQ(cab.size(), 4096u);
+    const std::string content = ReadFileBytes(dir_ / "src\\even.bin");
+    const std::string next = MakeCabinet("next.txt", "after the even cabinet");
+    WriteFileBytes(ctx_.SetupFile, RandomBytes(kFiller, 7) + cab + next);
+    WriteFileBytes(Temp() + "\\qvsetup.ini",
+                   "[Setup]\r\nTotalFiles=2\r\n[Files]\r\n0=" + D("even.bin") +
+                       "?4096?OVERWRITE?Yes\r\n1=" + D("next.txt") + "?" +
+                       std::to_string(next.size()) + "?OVERWRITE?Yes\r\n");
+    ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini");
+    ctx_.PayloadOffset = kFiller;
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("even.bin")), content);
+    EXPECT_EQ(ReadFileBytes(D("next.txt")), "after the even cabinet");
+    // T = 2: 25 after 2048 bytes, 50 after 4096 (the empty third block moves nothing).
+    ASSERT_GE(positions_.size(), 2u);
+    EXPECT_EQ(positions_[0], 25);
+    EXPECT_EQ(positions_[1], 50);
+    EXPECT_EQ(ctx_.PayloadOffset, kFiller + 4096 + next.size());
+}
+
+// ---- progress ----
+
+TEST(PlacementProgress, FollowsTheRoundingRule) {
+    // The worked examples: 3 files, second file, 2048 of 10000 bytes.
+    EXPECT_EQ(ProgressPosition(1, 3, 2048, 10000), 40);
+    // 200 files: R(100 / 200) = R(0.5) = 0, so only whole files move the bar.
+    EXPECT_EQ(ProgressPosition(0, 200, 1000000, 1000000), 0);
+    EXPECT_EQ(ProgressPosition(1, 200, 0, 10), 0);     // R(0.5) = 0
+    EXPECT_EQ(ProgressPosition(3, 200, 0, 10), 2);     // R(1.5) = 2
+    EXPECT_EQ(ProgressPosition(5, 200, 0, 10), 2);     // R(2.5) = 2
+    EXPECT_EQ(ProgressPosition(199, 200, 5, 10), 100); // R(99.5) = 100
+    // One file: nearly 100 at the end, halves to even inside.
+    EXPECT_EQ(ProgressPosition(0, 1, 0, 100), 0);
+    EXPECT_EQ(ProgressPosition(0, 1, 100, 100), 99); // R(10000 / 101) = R(99.0)
+    EXPECT_EQ(ProgressPosition(0, 1, 5, 999), 0);    // R(500 / 1000) = R(0.5) = 0
+    EXPECT_EQ(ProgressPosition(0, 1, 15, 999), 2);   // R(1.5) = 2
+    // Large sizes do not overflow the product.
+    EXPECT_EQ(ProgressPosition(0, 1, 2147483647u, 2147483647u), 100);
+    EXPECT_EQ(ProgressPosition(0, 0, 10, 10), 0);
+}
+
+TEST_F(PlacementTest, ProgressMovesPerBlockWithinTheRecordsShare) {
+    const std::string data = RandomBytes(20000, 5);
+    Build({{D("one.bin"), data}, {D("two.txt"), "tiny"}});
+    ASSERT_EQ(Run(), -1);
+    // Record 0 (share 50) runs up from its first block to 50; record 1 starts at 50.
+    ASSERT_GE(positions_.size(), 3u);
+    EXPECT_EQ(positions_.front(),
+              ProgressPosition(0, 2, 2048, static_cast<uint32_t>(cabSizes_[0])));
+    for (size_t k = 1; k < positions_.size(); ++k)
+        EXPECT_GE(positions_[k], positions_[k - 1]);
+    EXPECT_EQ(ctx_.ProgressBar1, ProgressPosition(1, 2, static_cast<uint32_t>(cabSizes_[1]),
+                                                  static_cast<uint32_t>(cabSizes_[1])));
+}
+
+// ---- exist modes ----
+
+class ExistModeTest : public PlacementTest {
+  protected:
+    void Existing(const std::string& rel, const std::string& content) {
+        WriteFileBytes(D(rel), content);
+        SetWriteTime(D(rel), 2005, 6, 7);
+    }
+    bool Kept(const std::string& rel, const std::string& content) {
+        FILETIME expected;
+        SYSTEMTIME st{};
+        st.wYear = 2005;
+        st.wMonth = 6;
+        st.wDay = 7;
+        st.wHour = 10;
+        FILETIME local;
+        SystemTimeToFileTime(&st, &local);
+        LocalFileTimeToFileTime(&local, &expected);
+        return ReadFileBytes(D(rel)) == content && Ticks(LastWrite(D(rel))) == Ticks(expected);
+    }
+};
+
+TEST_F(ExistModeTest, SkipKeepsTheFileAndCancelsItsOtherItems) {
+    Existing("font.ttf", "old font");
+    Build({{D("font.ttf"), "new font", "skip"}, {D("b.txt"), "b"}},
+          "[Others]\r\n0=" + D("FONT.TTF") + "*?Font*?Demo\r\n1=" + D("other.ttf") +
+              "*?Font*?Other\r\n");
+    ASSERT_EQ(Run(), -1);
+    EXPECT_TRUE(Kept("font.ttf", "old font"));
+    EXPECT_EQ(Others(0), "");
+    EXPECT_EQ(Others(1), D("other.ttf") + "*?Font*?Other");
+    EXPECT_EQ(Recorded("Files", 0), D("b.txt")); // the skipped file is not recorded
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "b");   // and the offset moved past its cabinet
+}
+
+TEST_F(ExistModeTest, OverwriteAndUnknownModesReplace) {
+    Existing("a.txt", "old a");
+    Existing("b.txt", "old b");
+    Build({{D("a.txt"), "new a", "Overwrite"}, {D("b.txt"), "new b", "WHATEVER"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "new a");
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "new b");
+    EXPECT_TRUE(prompt_.questions.empty());
+}
+
+TEST_F(ExistModeTest, AskYesAndNo) {
+    Existing("a.txt", "old a");
+    Existing("b.txt", "old b");
+    Build({{D("a.txt"), "new a", "ask"}, {D("b.txt"), "new b", "ASK"}});
+    prompt_.overwrite = {OverwriteAnswer::Yes, OverwriteAnswer::No};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "new a");
+    EXPECT_TRUE(Kept("b.txt", "old b"));
+    ASSERT_EQ(prompt_.questions.size(), 2u);
+    EXPECT_EQ(prompt_.questions[0], "Overwrite " + D("a.txt") + "?");
+    EXPECT_EQ(prompt_.questionCaptions[0], "Demo Setup");
+}
+
+TEST_F(ExistModeTest, NoToAllKeepsEveryLaterExistingFileWhateverItsMode) {
+    Existing("a.txt", "old a");
+    Existing("b.txt", "old b");
+    Existing("c.txt", "old c");
+    Build({{D("a.txt"), "new a", "ASK"},
+           {D("b.txt"), "new b", "OVERWRITE"},
+           {D("new.txt"), "fresh", "OVERWRITE"},
+           {D("c.txt"), "new c", "ASK"}},
+          "[Others]\r\n0=" + D("b.txt") + "*?Activex\r\n");
+    prompt_.overwrite = {OverwriteAnswer::NoToAll};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_TRUE(Kept("a.txt", "old a"));
+    EXPECT_TRUE(Kept("b.txt", "old b"));
+    EXPECT_TRUE(Kept("c.txt", "old c"));
+    EXPECT_EQ(ReadFileBytes(D("new.txt")), "fresh"); // a missing file is still placed
+    EXPECT_EQ(prompt_.questions.size(), 1u);
+    EXPECT_EQ(Others(0), "");
+}
+
+TEST_F(ExistModeTest, YesToAllReplacesWithoutAskingAgainButSkipStillSkips) {
+    Existing("a.txt", "old a");
+    Existing("b.txt", "old b");
+    Existing("c.txt", "old c");
+    Build({{D("a.txt"), "new a", "ASK"},
+           {D("b.txt"), "new b", "ASK"},
+           {D("c.txt"), "new c", "SKIP"}});
+    prompt_.overwrite = {OverwriteAnswer::YesToAll};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "new a");
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "new b");
+    EXPECT_TRUE(Kept("c.txt", "old c"));
+    EXPECT_EQ(prompt_.questions.size(), 1u);
+}
+
+TEST_F(ExistModeTest, SilentAskOverwritesWithoutAQuestion) {
+    ctx_.Silent = true;
+    Existing("a.txt", "old a");
+    Build({{D("a.txt"), "new a", "ASK"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "new a");
+    EXPECT_TRUE(prompt_.questions.empty());
+}
+
+TEST_F(ExistModeTest, ClosedQuestionDeclinedToCloseLeavesFileAndItsOtherItems) {
+    Existing("a.txt", "old a");
+    Build({{D("a.txt"), "new a", "ASK"}, {D("b.txt"), "b"}},
+          "[Others]\r\n0=" + D("a.txt") + "*?Font\r\n");
+    prompt_.overwrite = {OverwriteAnswer::Closed};
+    prompt_.answers = {IDNO};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_TRUE(Kept("a.txt", "old a"));
+    EXPECT_EQ(Others(0), D("a.txt") + "*?Font");
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "b");
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Cancel the setup?");
+    EXPECT_EQ(prompt_.boxes[0].caption, "Demo Setup");
+    EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_FALSE(ctx_.Cancel);
+}
+
+TEST_F(ExistModeTest, ClosedQuestionConfirmedEndsTheRun) {
+    Existing("a.txt", "old a");
+    Build({{D("a.txt"), "new a", "ASK"}, {D("b.txt"), "b"}});
+    prompt_.overwrite = {OverwriteAnswer::Closed};
+    prompt_.answers = {IDYES};
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(ctx_.Cancel);
+    EXPECT_FALSE(PathExists(D("b.txt")));
+    ExpectFilesClosed();
+}
+
+TEST_F(ExistModeTest, IfNewerComparesTimesWhenThereAreNoVersions) {
+    // The cabinet's copy is dated 2011-03-04.
+    WriteFileBytes(D("older.txt"), "older");
+    SetWriteTime(D("older.txt"), 2001, 1, 1);
+    WriteFileBytes(D("newer.txt"), "newer");
+    SetWriteTime(D("newer.txt"), 2020, 1, 1);
+    Build({{D("older.txt"), "from setup 1", "overwrite only if newer"},
+           {D("newer.txt"), "from setup 2", "OVERWRITE ONLY IF NEWER"},
+           {D("missing.txt"), "from setup 3", "OVERWRITE ONLY IF NEWER"}},
+          "[Others]\r\n0=" + D("newer.txt") + "*?Font\r\n1=" + D("older.txt") + "*?Font\r\n");
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("older.txt")), "from setup 1");
+    EXPECT_EQ(ReadFileBytes(D("newer.txt")), "newer");
+    EXPECT_EQ(ReadFileBytes(D("missing.txt")), "from setup 3");
+    EXPECT_EQ(Others(0), "");
+    EXPECT_EQ(Others(1), D("older.txt") + "*?Font");
+    // The comparison copy does not stay behind.
+    EXPECT_FALSE(PathExists(Temp() + "\\qvnewer\\newer.txt"));
+    EXPECT_FALSE(PathExists(Temp() + "\\newer.txt"));
+}
+
+TEST_F(ExistModeTest, IfNewerCopyNamedLikeTheWorkingFileDoesNotSpoilIt) {
+    // The comparison copy is made beside the setup's own files; a file named like the
+    // working file or the configuration must not overwrite them.
+    WriteFileBytes(D("qvsetup.ini"), "old");
+    SetWriteTime(D("qvsetup.ini"), 2001, 1, 1);
+    Build({{D("qvsetup.ini"), "[X]\r\n", "OVERWRITE ONLY IF NEWER"}, {D("b.txt"), "b"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("qvsetup.ini")), "[X]\r\n");
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "b"); // the configuration still listed it
+}
+
+// ---- failures ----
+
+TEST_F(PlacementTest, SizeThatIsNotANumberEndsTheSetup) {
+    for (const char* bad : {"12x", "-5", "", "99999999999", "0x10"}) {
+        SCOPED_TRACE(bad);
+        prompt_.boxes.clear();
+        CreateDirectoryA(Temp().c_str(), nullptr);
+        Item it{D("a.txt"), "a"};
+        it.sizeField = bad;
+        if (std::string(bad).empty()) it.rawRecord = D("a.txt") + "? ?OVERWRITE?Yes";
+        Build({it});
+        prompt_.answers = {IDOK};
+        EXPECT_EQ(Run(), 1);
+        ASSERT_EQ(prompt_.boxes.size(), 1u);
+        EXPECT_EQ(prompt_.boxes[0].text, "The setup file is corrupted.");
+        EXPECT_EQ(prompt_.boxes[0].caption, ""); // the system's default caption
+        EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_OK | MB_ICONERROR));
+        EXPECT_FALSE(PathExists(D("a.txt")));
+    }
+}
+
+TEST_F(PlacementTest, SizeThatIsNotANumberEndsASilentSetupWithoutABox) {
+    ctx_.Silent = true;
+    Item it{D("a.txt"), "a"};
+    it.sizeField = " 12x ";
+    Build({it});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(prompt_.boxes.empty());
+}
+
+TEST_F(PlacementTest, ARecordWithoutFourFieldsEndsThePhase) {
+    Item bad;
+    bad.noCabinet = true;
+    bad.rawRecord = D("b.txt") + "?10?OVERWRITE";
+    Build({{D("a.txt"), "a"}, bad, {D("c.txt"), "c"}});
+    PlacementResult result{};
+    ASSERT_EQ(Run(&result), -1);
+    EXPECT_EQ(result, PlacementResult::MalformedRecord);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "a");
+    EXPECT_FALSE(PathExists(D("c.txt")));
+}
+
+TEST_F(PlacementTest, CabinetCutShortAsksAndIgnoreGoesOn) {
+    Item cut{D("cut.bin"), RandomBytes(50000, 9)};
+    cut.cutCabinetTo = 3000;
+    // The setup file ends inside the first cabinet: the next record finds nothing.
+    Build({cut, {D("next.txt"), "n"}});
+    prompt_.answers = {IDIGNORE, IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_TRUE(ctx_.Errors);
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot place " + D("cut.bin"));
+    EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
+    EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2));
+    EXPECT_EQ(prompt_.boxes[1].text, "Cannot place " + D("next.txt"));
+    ASSERT_GE(ctx_.LogList.size(), 2u);
+    EXPECT_EQ(ctx_.LogList[0], "Error file: " + D("cut.bin"));
+    EXPECT_EQ(ctx_.PayloadOffset, kFiller + Sum(cabSizes_)); // full sizes, cut or not
+    EXPECT_EQ(Recorded("Files", 0), "<none>");
+}
+
+TEST_F(PlacementTest, ExtractionQuestionsAppearInSilentRunsAndAbortEnds) {
+    ctx_.Silent = true;
+    Item cut{D("cut.bin"), RandomBytes(50000, 9)};
+    cut.cutCabinetTo = 100;
+    Build({cut, {D("next.txt"), "n"}});
+    prompt_.answers = {IDABORT};
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(prompt_.boxes.size(), 1u);
+    ExpectFilesClosed();
+}
+
+TEST_F(PlacementTest, RetryAfterALockedDestinationSucceeds) {
+    WriteFileBytes(D("locked.txt"), "old");
+    HANDLE lock =
+        CreateFileA(D("locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Build({{D("locked.txt"), "new"}});
+    prompt_.answers = {IDRETRY};
+    prompt_.onBox = [&](size_t) { CloseHandle(lock); };
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("locked.txt")), "new");
+    EXPECT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_FALSE(ctx_.Errors);
+    EXPECT_EQ(Recorded("Files", 0), D("locked.txt"));
+}
+
+TEST_F(PlacementTest, WorkingFileThatCannotBeCreatedAsksWithTheFixedText) {
+    // A folder in the working file's place makes its creation fail.
+    const std::string working = Temp() + "\\qvfile.dat";
+    CreateDirectoryA(working.c_str(), nullptr);
+    Build({{D("a.txt"), "a"}, {D("b.txt"), "b"}});
+    prompt_.answers = {IDIGNORE, IDRETRY};
+    prompt_.onBox = [&](size_t n) {
+        if (n == 2) RemoveDirectoryA(working.c_str());
+    };
+    ASSERT_EQ(Run(), -1);
+    ASSERT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(prompt_.boxes[0].text,
+              "Error creating file:\r\n" + working + "\r\n\r\nAccess is denied.");
+    EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
+    EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2));
+    EXPECT_EQ(ctx_.LogList.at(0), "Error file: " + working);
+    EXPECT_TRUE(ctx_.Errors);
+    EXPECT_FALSE(PathExists(D("a.txt")));
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "b"); // the offset moved past the ignored one
+}
+
+TEST_F(PlacementTest, CancelDuringACopyEndsAfterTheCurrentBlock) {
+    Build({{D("long.bin"), RandomBytes(400000, 4)}, {D("after.txt"), "x"}});
+    int calls = 0, positionAtCancel = -1;
+    onView_ = [&] {
+        if (ctx_.ProgressBar1 > 0 && ++calls == 3) {
+            ctx_.Cancel = true;
+            positionAtCancel = ctx_.ProgressBar1;
+        }
+    };
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(ctx_.ProgressBar1, positionAtCancel); // no further block was copied
+    EXPECT_LT(ctx_.ProgressBar1, 50);
+    EXPECT_FALSE(PathExists(D("long.bin")));
+    EXPECT_FALSE(PathExists(D("after.txt")));
+    ExpectFilesClosed();
+}
+
+TEST_F(PlacementTest, FolderThatCannotBeCreatedEndsTheSetup) {
+    // A file where a folder must go.
+    WriteFileBytes(D("blocker"), "");
+    Build({{D("blocker\\inner\\a.txt"), "a"}});
+    prompt_.answers = {IDOK};
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot create " + D("blocker"));
+    EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
+    EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(ctx_.LogList.at(0), "Error creating folder: " + D("blocker"));
+}
+
+TEST_F(PlacementTest, FolderOnAMissingDriveEndsASilentSetupToo) {
+    char drive = 0;
+    DWORD used = GetLogicalDrives();
+    for (char d = 'Q'; d <= 'Y' && !drive; ++d)
+        if (!(used & (1u << (d - 'A')))) drive = d;
+    ASSERT_NE(drive, 0);
+    ctx_.Silent = true;
+    const std::string dest = std::string(1, drive) + ":\\qvmissing\\a.txt";
+    Build({{dest, "a"}});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(prompt_.boxes.empty());
+    EXPECT_EQ(ctx_.LogList.at(0), "Error creating folder: " + dest.substr(0, 12));
+}
+
+TEST_F(PlacementTest, UnsafeDestinationsAreNotWrittenAndCountAsFailedFiles) {
+    Item relative{"sub\\rel.txt", "r"};
+    Item dotted{D("in\\..\\..\\escaped.txt"), "e"};
+    Build({relative, dotted, {D("ok.txt"), "ok"}});
+    prompt_.answers = {IDRETRY, IDIGNORE, IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    ASSERT_EQ(prompt_.boxes.size(), 3u); // Retry asks again
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot place sub\\rel.txt");
+    EXPECT_EQ(prompt_.boxes[2].text, "Cannot place " + D("in\\..\\..\\escaped.txt"));
+    EXPECT_FALSE(PathExists(dir_ / "escaped.txt"));
+    EXPECT_FALSE(PathExists(D("in")));
+    EXPECT_TRUE(ctx_.Errors);
+    EXPECT_EQ(ReadFileBytes(D("ok.txt")), "ok");
+}
+
+TEST_F(PlacementTest, ACabinetHoldingAnotherNamePlacesNothing) {
+    Item wrong{D("wanted.txt"), "w"};
+    wrong.nameInCab = "planted.dll";
+    Build({wrong});
+    prompt_.answers = {IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_FALSE(PathExists(D("planted.dll")));
+    EXPECT_FALSE(PathExists(D("wanted.txt")));
+    EXPECT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(Recorded("Files", 0), "<none>");
+}
+
+TEST_F(ExistModeTest, IfNewerWithAnUnreadableCabinetAsksLikeAFailedExtraction) {
+    Existing("a.txt", "old a");
+    Item cut{D("a.txt"), RandomBytes(30000, 2), "OVERWRITE ONLY IF NEWER"};
+    cut.cutCabinetTo = 500;
+    Build({cut});
+    prompt_.answers = {IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot place " + D("a.txt"));
+    EXPECT_TRUE(Kept("a.txt", "old a"));
+    EXPECT_TRUE(ctx_.Errors);
+}
+
+TEST_F(PlacementTest, PerUserInstallsWithoutRightsUseTheUsersFolders) {
+    ctx_.PerUser = true;
+    ctx_.Admin = false;
+    char name[64];
+    wsprintfA(name, "qvplace-%lu", GetCurrentProcessId());
+    Item it{std::string("<ProgramFiles>\\") + name + "\\p.txt", "p"};
+    Build({it});
+    ASSERT_EQ(Run(), -1);
+    char appData[MAX_PATH];
+    ASSERT_TRUE(GetEnvironmentVariableA("APPDATA", appData, sizeof appData));
+    const std::string folder = std::string(appData) + "\\" + name;
+    EXPECT_EQ(ReadFileBytes(folder + "\\p.txt"), "p");
+    RemoveTree(folder);
+}
+
+// ---- the small rules ----
+
+TEST(PlacementRules, ShortDisplayPath) {
+    const std::string sixty = "C:\\" + std::string(50, 'a') + "\\file.x"; // 3 + 50 + 7
+    ASSERT_EQ(sixty.size(), 60u);
+    EXPECT_EQ(ShortDisplayPath(sixty), sixty);
+    EXPECT_EQ(
+        ShortDisplayPath("C:\\Program Files\\Vendor Name\\Product Name\\Sub\\Folder\\file.dll"),
+        "C:\\Program Files\\Vendor Name\\Product Name\\..\\file.dll");
+    const std::string longName = "C:\\" + std::string(70, 'n');
+    EXPECT_EQ(ShortDisplayPath(longName), longName);
+    EXPECT_EQ(ShortDisplayPath("C:\\D1\\" + std::string(70, 'n')),
+              "C:\\D1\\" + std::string(70, 'n'));
+    EXPECT_EQ(ShortDisplayPath("C:\\F\\D1\\D2\\" + std::string(60, 'n')),
+              "C:\\F\\..\\" + std::string(60, 'n'));
+}
+
+TEST(PlacementRules, CabinetSizeField) {
+    uint32_t v = 99;
+    EXPECT_TRUE(ParseCabinetSize(" 1234\t", v));
+    EXPECT_EQ(v, 1234u);
+    EXPECT_TRUE(ParseCabinetSize("0", v));
+    EXPECT_EQ(v, 0u);
+    EXPECT_TRUE(ParseCabinetSize("2147483647", v));
+    EXPECT_EQ(v, 2147483647u);
+    for (const char* bad : {"", "  ", "12x", "+5", "-5", "1 2", "2147483648", "0x10", "$10"})
+        EXPECT_FALSE(ParseCabinetSize(bad, v)) << bad;
+}
+
+TEST(PlacementRules, SafeDestinations) {
+    for (const char* ok : {"C:\\a.txt", "c:\\Program Files\\App\\x.dll", "\\\\server\\share\\f.txt",
+                           "\\\\server\\share\\d\\f.txt", "C:\\a.b\\c..d\\...e"})
+        EXPECT_TRUE(IsSafeDestination(ok)) << ok;
+    for (const char* bad : {"",
+                            "a.txt",
+                            "sub\\a.txt",
+                            "\\rooted\\a.txt",
+                            "C:a.txt",
+                            "C:\\",
+                            "C:\\dir\\",
+                            "C:\\a\\..\\b.txt",
+                            "C:\\a\\.\\b.txt",
+                            "C:\\a\\...\\b.txt",
+                            "C:\\a\\. .\\b.txt",
+                            "C:\\a\\\\b.txt",
+                            "C:\\a/../b.txt",
+                            "C:\\a\\b.txt:stream",
+                            "C:\\a\\*.txt",
+                            "\\\\?\\C:\\a.txt",
+                            "\\\\.\\pipe\\x",
+                            "\\\\server\\share",
+                            "\\\\server\\\\f.txt",
+                            "\\\\..\\share\\f.txt",
+                            "1:\\a.txt"})
+        EXPECT_FALSE(IsSafeDestination(bad)) << bad;
+}
+
+TEST(PlacementRules, PerUserSubstitutionReplacesTheFirstOccurrenceOfEach) {
+    EXPECT_EQ(PerUserDestination("<programfiles>\\A\\<ProgramFiles>"),
+              "<AppData>\\A\\<ProgramFiles>");
+    EXPECT_EQ(
+        PerUserDestination("<CommonFiles>\\<CommonDocuments>\\<CommonPictures>\\<CommonMusic>"),
+        "<CommonAppData>\\<MyDocuments>\\<MyPictures>\\<MyMusic>");
+    EXPECT_EQ(PerUserDestination("<InstallDir>\\a.txt"), "<InstallDir>\\a.txt");
+}
+
+TEST_F(PlacementTest, CancelOtherItemsBlanksRecordsNamingThePathAfterExpansion) {
+    ctx_.Edit1 = "C:\\Apps\\Demo";
+    Build({},
+          "[Others]\r\n0=<InstallDir>\\demo.ttf*?Font*?Demo\r\n1=C:\\Apps\\Demo\\x.ocx*?Activex\r\n"
+          "2=<InstallDir>\\DEMO.TTF2*?Font\r\n");
+    CancelOtherItems(ctx_, "c:\\apps\\demo\\demo.ttf");
+    EXPECT_EQ(Others(0), "");
+    EXPECT_EQ(Others(1), "C:\\Apps\\Demo\\x.ocx*?Activex");
+    EXPECT_EQ(Others(2), ""); // contains the path
+    CancelOtherItems(ctx_, "");
+    EXPECT_EQ(Others(1), "C:\\Apps\\Demo\\x.ocx*?Activex");
+}
+
+} // namespace
