@@ -525,6 +525,29 @@ TEST_F(ExistModeTest, IfNewerComparesTimesWhenThereAreNoVersions) {
     EXPECT_FALSE(PathExists(Temp() + "\\newer.txt"));
 }
 
+TEST_F(ExistModeTest, IfNewerComparesVersionsFirst) {
+    // Copies of two system libraries under a neutral extension (nothing loads them).
+    char sys[MAX_PATH];
+    GetSystemDirectoryA(sys, MAX_PATH);
+    const std::string high = std::string(sys) + "\\kernel32.dll";
+    const std::string low = std::string(sys) + "\\advapi32.dll";
+    if (!IsNewerFile(high, low) || IsNewerFile(low, high))
+        GTEST_SKIP() << "the prefix's libraries do not have the expected versions";
+    // Same version, existing file dated long before the cabinet's copy: kept.
+    CopyFileA(high.c_str(), D("same.bin").c_str(), FALSE);
+    SetWriteTime(D("same.bin"), 2001, 1, 1);
+    // Lower version, existing file dated after the cabinet's copy: replaced.
+    CopyFileA(low.c_str(), D("lower.bin").c_str(), FALSE);
+    SetWriteTime(D("lower.bin"), 2020, 1, 1);
+    const std::string image = ReadFileBytes(high);
+    Build({{D("same.bin"), image, "OVERWRITE ONLY IF NEWER"},
+           {D("lower.bin"), image, "OVERWRITE ONLY IF NEWER"}});
+    ASSERT_EQ(Run(), -1);
+    EXPECT_NE(Ticks(LastWrite(D("same.bin"))), Ticks(LastWrite(dir_ / "src\\same.bin")));
+    EXPECT_EQ(ReadFileBytes(D("lower.bin")), image);
+    EXPECT_EQ(Recorded("Files", 0), D("lower.bin"));
+}
+
 TEST_F(ExistModeTest, IfNewerCopyNamedLikeTheWorkingFileDoesNotSpoilIt) {
     // The comparison copy is made beside the setup's own files; a file named like the
     // working file or the configuration must not overwrite them.
