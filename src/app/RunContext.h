@@ -90,6 +90,9 @@ struct RunContext {
     // "qvuninstall.ini" in the setup temp folder while the run builds it.
     std::string UninstallRecordPath;
     bool UninstallRecordOpen = false;
+    // The record carries on an installed copy's record (update mode with its
+    // Uninstall.ini copied in), which already lists the uninstaller's files.
+    bool UninstallRecordContinued = false;
     // The next key of each counted section of the record.
     int UninstallFilesCount = 0;
     int UninstallFoldersCount = 0;

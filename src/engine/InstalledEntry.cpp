@@ -1,0 +1,99 @@
+// The product's entry among the installed programs, under the system's Uninstall
+// key, which starts the uninstaller placed in the destination folder.
+#include "app/RunContext.h"
+#include "config/SetupKeys.h"
+#include "engine/UninstallRecord.h"
+#include "engine/Versions.h"
+#include "platform/Registry.h"
+#include "text/ExpandText.h"
+#include "text/Language.h"
+#include "text/SetupLog.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+std::string TodayText() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char buf[16];
+    snprintf(buf, sizeof buf, "%04u%02u%02u", static_cast<unsigned>(t.wYear),
+             static_cast<unsigned>(t.wMonth), static_cast<unsigned>(t.wDay));
+    return buf;
+}
+
+void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {
+    AddLogLine(ctx, "Error creating registry key: " + keyText);
+    if (!ctx.Silent)
+        ctx.Prompt->MessageBox(nullptr, FormatText(LanguageText(ctx, "Messages", 15), keyText),
+                               "Setup", MB_OK | MB_ICONERROR);
+    ctx.Errors = true;
+}
+
+bool WriteValues(RunContext& ctx, TRegistry& reg) {
+    std::string appVersion = ConstantValue(ctx, PathConstant::AppVersion);
+    std::string icon;
+    if (!ctx.UninstallRecordPath.empty())
+        icon = RecordValue(ctx.UninstallRecordPath, "General", "MainExecutable");
+    TVersionNumbers version = ParseVersion(appVersion);
+    // Every value is tried, so one that fails does not cost the others.
+    bool ok = true;
+    auto text = [&](const char* name, const std::string& value) {
+        ok = reg.WriteString(name, value) && ok;
+    };
+    auto number = [&](const char* name, int32_t value) {
+        ok = reg.WriteInteger(name, value) && ok;
+    };
+    text("DisplayName", ConstantValue(ctx, PathConstant::AppName));
+    text("DisplayVersion", appVersion);
+    if (!icon.empty()) text("DisplayIcon", icon);
+    text("InstallLocation", ctx.Edit1);
+    number("EstimatedSize", ReadSetupInteger(ctx, "FilesSize") / 1024);
+    text("InstallDate", TodayText());
+    text("HelpLink", ExpandText(ctx, ConstantValue(ctx, PathConstant::SupportLink)));
+    text("Publisher", ConstantValue(ctx, PathConstant::CompanyName));
+    text("UninstallString", ExpandText(ctx, "<InstallDir>\\Uninstall.exe"));
+    text("URLInfoAbout", ExpandText(ctx, ConstantValue(ctx, PathConstant::WebSite)));
+    number("NoModify", 1);
+    number("NoRepair", 1);
+    number("NoRemove", 0);
+    number("VersionMajor", version[0]);
+    number("VersionMinor", version[1]);
+    return ok;
+}
+
+} // namespace
+
+void WriteUninstallEntry(RunContext& ctx) {
+    if (!ctx.UninstallOn || !ReadSetupBool(ctx, "ShowAddRemove")) return;
+
+    // A per-user installation is listed for its user only, whatever the user's rights.
+    HKEY root = ctx.PerUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    std::string rootName = ctx.PerUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+    std::string guid = ConstantValue(ctx, PathConstant::GUID);
+    std::string key = std::string(ctx.PerUser ? "Software" : "SOFTWARE") +
+                      "\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid;
+    std::string keyText = rootName + "\\" + key;
+
+    // Without a GUID the entry would land on the Uninstall key itself, and a GUID
+    // holding a backslash would name some other key below it; either would put the
+    // product's values, and later its removal, on keys that are not its own.
+    if (guid.empty() || guid.find('\\') != std::string::npos) {
+        ReportEntryFailure(ctx, keyText);
+        return;
+    }
+
+    TRegistry reg(RegistryFullAccess(ctx.Is64));
+    reg.SetRootKey(root);
+    if (!reg.OpenKey(key, true)) {
+        ReportEntryFailure(ctx, keyText);
+        return;
+    }
+    bool ok = WriteValues(ctx, reg);
+    reg.CloseKey();
+    if (!ok) ReportEntryFailure(ctx, keyText);
+    // The key exists now, so the uninstaller must remove it even when a value failed.
+    RecordUninstallItem(ctx, "RegistryKeys", "D" + keyText);
+}

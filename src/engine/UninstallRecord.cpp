@@ -1,0 +1,240 @@
+#include "engine/UninstallRecord.h"
+
+#include "app/RunContext.h"
+#include "config/SetupKeys.h"
+#include "items/ItemHandlers.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "text/ExpandText.h"
+#include "text/Language.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const char kRecordName[] = "qvuninstall.ini";
+
+std::string RecordPath(const RunContext& ctx) {
+    return ctx.UninstallRecordPath.empty() ? JoinPath(ctx.SetupTempDir, kRecordName)
+                                           : ctx.UninstallRecordPath;
+}
+
+// A value must stay on its one line: a line break written into the file would cut
+// the value short and leave the rest as a line of its own, which could even read
+// as another key. Breaks go back to the "<#>" the texts were written with.
+std::string OneLine(const std::string& value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            out += "<#>";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void WriteValue(const RunContext& ctx, const std::string& section, const std::string& key,
+                const std::string& value) {
+    // The record file's own write failures are not detected (nothing could be done
+    // about them in the middle of a run).
+    WritePrivateProfileStringA(section.c_str(), key.c_str(), OneLine(value).c_str(),
+                               RecordPath(ctx).c_str());
+}
+
+std::string Flag(bool on) {
+    return on ? "1" : "0";
+}
+
+// Section names in the file ignore case, so "files" is the Files section: numbering
+// it once-only by its key count would write over keys the counter hands out.
+int* Counter(RunContext& ctx, const std::string& section) {
+    if (SameText(section, "Files")) return &ctx.UninstallFilesCount;
+    if (SameText(section, "Folders")) return &ctx.UninstallFoldersCount;
+    if (SameText(section, "RegistryKeys")) return &ctx.UninstallRegistryKeysCount;
+    if (SameText(section, "RegistryValues")) return &ctx.UninstallRegistryValuesCount;
+    if (SameText(section, "INIValues")) return &ctx.UninstallINIValuesCount;
+    return nullptr;
+}
+
+void SetCountersFromRecord(RunContext& ctx) {
+    std::string path = RecordPath(ctx);
+    for (const char* section : {"Files", "Folders", "RegistryKeys", "RegistryValues", "INIValues"})
+        *Counter(ctx, section) = static_cast<int>(RecordKeys(path, section).size());
+}
+
+// Update mode: carries on the installed copy's record so its items stay listed and
+// new ones are numbered after them. False when there is none or it cannot be copied;
+// the run then starts a record of its own rather than having none.
+bool ContinueInstalledRecord(RunContext& ctx) {
+    if (!ctx.Edit1Disabled) return false;
+    std::string installed = JoinPath(ctx.Edit1, "Uninstall.ini");
+    if (!FileExists(installed)) return false;
+    std::string path = RecordPath(ctx);
+    if (!CopyFileA(installed.c_str(), path.c_str(), FALSE)) return false;
+    // A read-only installed record would make every later write fail unseen.
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ProcessMessages();
+    SetCountersFromRecord(ctx);
+    return true;
+}
+
+void WriteFixedSections(RunContext& ctx) {
+    for (int i = 0; i <= 6; ++i)
+        WriteValue(ctx, "Messages", std::to_string(i),
+                   ExpandText(ctx, LanguageText(ctx, "Uninstall", i)));
+    for (int i = 0; i <= 8; ++i)
+        WriteValue(ctx, "Updater", std::to_string(i),
+                   ExpandText(ctx, LanguageText(ctx, "Updater", i)));
+
+    const char* g = "General";
+    WriteValue(ctx, g, "AppName", ConstantValue(ctx, PathConstant::AppName));
+    WriteValue(ctx, g, "AppVersion", ConstantValue(ctx, PathConstant::AppVersion));
+    WriteValue(ctx, g, "GUID", ConstantValue(ctx, PathConstant::GUID));
+    WriteValue(ctx, g, "Admin", Flag(ReadSetupBool(ctx, "Admin")));
+    WriteValue(ctx, g, "x64", Flag(ctx.Is64));
+    std::string mainExe = ReadSetupString(ctx, "MainExecutable");
+    if (!mainExe.empty()) WriteValue(ctx, g, "MainExecutable", ExpandText(ctx, mainExe));
+    WriteValue(ctx, g, "InstallDir", ctx.Edit1);
+    WriteValue(ctx, g, "ProgramGroupDir", ConstantValue(ctx, PathConstant::ProgramGroup));
+    if (ctx.UninstallOn) {
+        WriteValue(ctx, g, "UninstallURL",
+                   ReadSetupBool(ctx, "VisitUninstallPage")
+                       ? ExpandText(ctx, ReadSetupString(ctx, "UninstallURL"))
+                       : std::string());
+        WriteValue(ctx, g, "UninstallForce", Flag(ReadSetupBool(ctx, "UninstallForce")));
+        WriteValue(ctx, g, "UninstallRestart", Flag(ReadSetupBool(ctx, "UninstallRestart")));
+        WriteValue(ctx, g, "SilentMode", Flag(ReadSetupBool(ctx, "SilentUninstall")));
+    }
+    if (ReadSetupBool(ctx, "Updater"))
+        WriteValue(ctx, g, "UpdateURL", ExpandText(ctx, ReadSetupString(ctx, "UpdateURL")));
+}
+
+void CopyReplacing(const std::string& from, const std::string& to) {
+    CopyFileA(from.c_str(), to.c_str(), FALSE); // failures are not reported
+}
+
+} // namespace
+
+std::vector<std::string> RecordKeys(const std::string& path, const std::string& section) {
+    std::vector<char> buf(4096);
+    DWORD n;
+    for (;;) {
+        n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
+                                     static_cast<DWORD>(buf.size()), path.c_str());
+        if (n + 2 < buf.size()) break;
+        buf.resize(buf.size() * 2);
+    }
+    std::vector<std::string> keys;
+    for (const char* p = buf.data(); p < buf.data() + n && *p; p += strlen(p) + 1)
+        keys.emplace_back(p);
+    return keys;
+}
+
+std::string RecordValue(const std::string& path, const std::string& section,
+                        const std::string& key) {
+    std::vector<char> buf(1024);
+    DWORD n;
+    for (;;) {
+        n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buf.data(),
+                                     static_cast<DWORD>(buf.size()), path.c_str());
+        if (n + 1 < buf.size()) break;
+        buf.resize(buf.size() * 2);
+    }
+    return std::string(buf.data(), n);
+}
+
+void FlushRecordFile(const std::string& path) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
+}
+
+void OpenUninstallRecord(RunContext& ctx) {
+    ctx.UninstallRecordPath = JoinPath(ctx.SetupTempDir, kRecordName);
+    ctx.UninstallFilesCount = ctx.UninstallFoldersCount = ctx.UninstallRegistryKeysCount = 0;
+    ctx.UninstallRegistryValuesCount = ctx.UninstallINIValuesCount = 0;
+    // Nothing cached for this path may survive into the new record.
+    FlushRecordFile(ctx.UninstallRecordPath);
+    ctx.UninstallRecordContinued = ContinueInstalledRecord(ctx);
+    // A fresh record holds only this run's items: counters at 0 over a left-over
+    // file would mix old and new keys.
+    if (!ctx.UninstallRecordContinued) DeleteFileA(ctx.UninstallRecordPath.c_str());
+    ctx.UninstallRecordOpen = true;
+    WriteFixedSections(ctx);
+}
+
+void RecordUninstallItem(RunContext& ctx, const std::string& section, const std::string& text) {
+    if (!ctx.UninstallRecordOpen) return;
+    if (int* counter = Counter(ctx, section)) {
+        WriteValue(ctx, section, std::to_string(*counter), text);
+        ++*counter;
+        return;
+    }
+    std::string path = RecordPath(ctx);
+    std::vector<std::string> keys = RecordKeys(path, section);
+    std::string stored = OneLine(text);
+    for (const std::string& key : keys)
+        if (SameText(RecordValue(path, section, key), stored)) return;
+    WriteValue(ctx, section, std::to_string(keys.size()), text);
+}
+
+void RecordProgramFiles(RunContext& ctx) {
+    // A continued record already lists the uninstaller and its record.
+    if (ctx.UninstallOn && !ctx.UninstallRecordContinued) {
+        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Uninstall.exe");
+        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Uninstall.ini");
+    }
+    if (ReadSetupBool(ctx, "Updater"))
+        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Updater.exe");
+}
+
+UpdaterRecords BuildUpdaterRecords(const RunContext& ctx) {
+    UpdaterRecords r;
+    if (!ReadSetupBool(ctx, "AutoCheckUpdate")) return r;
+    // The Run key follows the user's rights, not the installation's scope: an
+    // administrator's per-user installation still starts the updater for everyone.
+    r.Registry.push_back(std::string(ctx.Admin ? "HKLM" : "HKCU") +
+                         "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run*?<AppName>*?REG_SZ*?"
+                         "\"<InstallDir>\\Updater.exe\" /X*?Yes*?Yes*?Default");
+    const std::string file = "<AppData>\\<AppName>.ini*?Setup*?";
+    const std::string tail = "*?Yes*?Yes";
+    r.Ini.push_back(file + "AutoCheckUpdate*?1" + tail);
+    r.Ini.push_back(file + "UpdateDay*?" + ReadSetupString(ctx, "UpdateDay") + tail);
+    r.Ini.push_back(file + "AutoSilentUpdate*?" + Flag(ReadSetupBool(ctx, "AutoSilentUpdate")) +
+                    tail);
+    r.Ini.push_back(file + "LastCheckDate*?<FormatDate>" + tail);
+    return r;
+}
+
+void WriteUpdaterSettings(RunContext& ctx) {
+    UpdaterRecords r = BuildUpdaterRecords(ctx);
+    for (const std::string& record : r.Registry)
+        WriteRegistryItem(ctx, record);
+    for (const std::string& record : r.Ini)
+        WriteIniItem(ctx, record);
+}
+
+void CloseUninstallRecord(RunContext& ctx) {
+    if (!ctx.UninstallRecordOpen) return;
+    FlushRecordFile(RecordPath(ctx));
+    ctx.UninstallRecordOpen = false;
+}
+
+void PlaceUninstallRecord(RunContext& ctx) {
+    std::string record = RecordPath(ctx);
+    CloseUninstallRecord(ctx);
+    // The profile functions may still hold writes in memory; the copy must see them.
+    FlushRecordFile(record);
+    if (ctx.UninstallOn) {
+        CopyReplacing(record, JoinPath(ctx.Edit1, "Uninstall.ini"));
+        CopyReplacing(JoinPath(ctx.SetupTempDir, "QVUninstall.exe"),
+                      JoinPath(ctx.Edit1, "Uninstall.exe"));
+    }
+    if (ReadSetupBool(ctx, "Updater"))
+        CopyReplacing(JoinPath(ctx.SetupTempDir, "QVUpdater.exe"),
+                      JoinPath(ctx.Edit1, "Updater.exe"));
+}
