@@ -3,7 +3,7 @@
 wine_session_start() {
     local build
     build="$(realpath "$1")"
-    export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
     if [ -z "${DISPLAY:-}" ]; then
         export DISPLAY=:77
         if [ ! -e /tmp/.X11-unix/X77 ]; then

@@ -34,6 +34,7 @@ struct RunContext {
 
     std::string SetupFile;    // full path of the running setup program
     std::string SetupTempDir; // <SetupTempDir>: where the setup cabinet was unpacked
+    bool SetupTempDirCreated = false; // this run made it (only then is it cleaned up)
     uint32_t PayloadOffset = 0;
 
     // Readers open for the whole run: the configuration "qvsetup.ini" and the

@@ -23,6 +23,13 @@ void RestrictDllSearch() {
 
 } // namespace
 
+// The default handler of an escaped exception prints the demangled type name, which
+// drags the whole demangler (about 46 KB) into the runtime. Nothing escapes WinMain,
+// so the short handler is enough.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { ExitProcess(1); }
+} // namespace __gnu_cxx
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
     static RunContext ctx;

@@ -4,7 +4,6 @@
 #include "package/CabSTConsts.h"
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 namespace cabintf {
@@ -15,7 +14,6 @@ namespace {
 
 HMODULE g_library = nullptr;
 TCabinetEntryPoints g_entries{};
-std::mutex g_mutex;
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -63,8 +61,8 @@ template <typename T> bool Bind(HMODULE h, const char* name, T& target) {
 
 } // namespace
 
+// The runtime has one thread, so the binding needs no lock.
 const TCabinetEntryPoints& LoadCabinetLibrary() {
-    std::lock_guard<std::mutex> lock(g_mutex);
     if (g_library) return g_entries;
     HMODULE h = LoadFromSystemFolder();
     if (!h) RaiseOsError(GetLastError(), "Cannot load the cabinet library cabinet.dll");
@@ -90,7 +88,6 @@ const TCabinetEntryPoints& LoadCabinetLibrary() {
 }
 
 bool CabinetLibraryLoaded() {
-    std::lock_guard<std::mutex> lock(g_mutex);
     return g_library != nullptr;
 }
 

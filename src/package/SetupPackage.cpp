@@ -142,6 +142,7 @@ uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
     if (S > trailer.offset) return S;
     const std::string dir = ctx.SetupTempDir;
     if (!CreateDirectoryA(dir.c_str(), nullptr)) return S;
+    ctx.SetupTempDirCreated = true;
     const std::string cab = dir + "\\qvsetup.cab";
     {
         HandleCloser out{CreateFileA(cab.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -9,7 +9,9 @@
 #include <string>
 
 void CleanUpSetupFiles(RunContext& ctx) {
-    const std::string dir = ctx.SetupTempDir;
+    // A folder of that name that this run did not create belongs to someone else
+    // (another setup running at the same time): its files are not ours to delete.
+    const std::string dir = ctx.SetupTempDirCreated ? ctx.SetupTempDir : std::string();
     if (!dir.empty()) {
         WIN32_FIND_DATAA fd;
         HANDLE h = FindFirstFileA(JoinPath(dir, "*").c_str(), &fd);

@@ -24,26 +24,25 @@ protected:
     std::string setup = work / "setup.exe";
     std::string guid = "{QV-TEST-" + std::to_string(GetCurrentProcessId()) + "-" +
                        std::to_string(GetTickCount()) + "}";
+    // Tests run in parallel and the lookup by name is machine-wide: each test has a
+    // product name of its own.
+    std::string appName = "Product " + guid.substr(1, guid.size() - 2);
 
     void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
     void TearDown() override {
         RegDeleteKeyA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());
-        RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kUninstallKey) + "Test Product").c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, (kUninstallKey + appName).c_str());
     }
 
     // Builds a per-user setup of version `version` installing one file `name`.
     void BuildSetup(const std::string& version, const std::string& name,
                     const std::string& extraKeys = "") {
         const std::string project = work / ("project-" + version + "-" + name);
-        WriteMinimalProject(project, "GUID=" + guid + "\r\nUninstall=1\r\nShowAddRemove=1\r\n"
-                                     "InstallLevel=0\r\n" + extraKeys + "\r\n[Payload]\r\n"
-                                     "0=payload\\" + name + "?<InstallDir>\\" + name +
-                                     "?OVERWRITE?Yes\r\n");
-        // setup.ini gave AppVersion=1.0 first; a later key of the same name is refused,
-        // so the version goes in through the file itself.
-        std::string ini = ReadFileBytes(project + "\\setup.ini");
-        ini.replace(ini.find("AppVersion=1.0"), 14, "AppVersion=" + version);
-        WriteFileBytes(project + "\\setup.ini", ini);
+        WriteMinimalProject(project, "AppName=" + appName + "\r\nAppVersion=" + version +
+                                         "\r\nGUID=" + guid +
+                                         "\r\nUninstall=1\r\nShowAddRemove=1\r\nInstallLevel=0\r\n" +
+                                         extraKeys + "\r\n[Payload]\r\n0=payload\\" + name +
+                                         "?<InstallDir>\\" + name + "?OVERWRITE?Yes\r\n");
         CreateDirectoryA((project + "\\payload").c_str(), nullptr);
         WriteFileBytes(project + "\\payload\\" + name, version);
         CopyFileA(QV_FAKE_UNINSTALLER_PATH, (project + "\\setup\\QVUninstall.exe").c_str(), FALSE);
@@ -77,11 +76,11 @@ TEST_F(PreviousInstallTest, FoundByNameWhenTheGuidHasNoEntry) {
     // An entry named after the product whose uninstaller removes it.
     CreateDirectoryA(first.c_str(), nullptr);
     CopyFileA(QV_FAKE_UNINSTALLER_PATH, (first + "\\Uninstall.exe").c_str(), FALSE);
-    WritePrivateProfileStringA("General", "GUID", "Test Product", (first + "\\Uninstall.ini").c_str());
+    WritePrivateProfileStringA("General", "GUID", appName.c_str(), (first + "\\Uninstall.ini").c_str());
     WritePrivateProfileStringA("General", "AppVersion", "0.5", (first + "\\Uninstall.ini").c_str());
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, (first + "\\Uninstall.ini").c_str());
     HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kUninstallKey) + "Test Product").c_str(),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (kUninstallKey + appName).c_str(),
                               0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
               ERROR_SUCCESS);
     const std::string cmd = first + "\\Uninstall.exe";
@@ -89,6 +88,7 @@ TEST_F(PreviousInstallTest, FoundByNameWhenTheGuidHasNoEntry) {
                    static_cast<DWORD>(cmd.size() + 1));
     RegCloseKey(k);
 
+    // The new setup's GUID has no entry of its own.
     BuildSetup("1.0", "app.txt");
     SetupRun run = RunSetup(setup, "/S /D \"" + second + "\"", temp);
     EXPECT_EQ(run.exitCode, 0u);
@@ -117,8 +117,8 @@ TEST_F(PreviousInstallTest, AskedUninstallAnsweredNoQuits) {
                             [](const SeenBox&) { return std::string("&No"); });
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.boxes.size(), 1u);
-    EXPECT_NE(run.boxes[0].text.find("Test Product 1.0"), std::string::npos) << run.boxes[0].text;
-    EXPECT_EQ(run.boxes[0].caption, "Test Product 1.0 Installation");
+    EXPECT_NE(run.boxes[0].text.find(appName + " 1.0"), std::string::npos) << run.boxes[0].text;
+    EXPECT_EQ(run.boxes[0].caption, appName + " 1.0 Installation");
     EXPECT_TRUE(UninstallerLog().empty());
     EXPECT_FALSE(PathExists(second + "\\new.txt"));
 }
@@ -150,7 +150,7 @@ TEST_F(PreviousInstallTest, UpdateModeRefusesAVersionOutOfRange) {
     run = RunSetup(setup, "", temp);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].text,
-              "\"Test Product 2.0..\" is not installed on your computer.\r\n\r\nUpdate cannot continue.");
+              "\"" + appName + " 2.0..\" is not installed on your computer.\r\n\r\nUpdate cannot continue.");
 }
 
 TEST_F(PreviousInstallTest, UpdateModeWithoutInstalledCopyQuits) {

@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -75,6 +77,7 @@ protected:
 
     void SetUp() override {
         CreateDirectoryA(temp.c_str(), nullptr);
+        CreateDirectoryA(project.c_str(), nullptr);
         CreateDirectoryA(payload.c_str(), nullptr);
     }
     void TearDown() override {
@@ -167,11 +170,11 @@ TEST_F(SilentInstallTest, NoToAllKeepsLaterOverwriteRecords) {
     WriteFileBytes(dest + "\\two.txt", "old");
     // Without "/S" the overwrite question is asked.
     SetupRun run = RunSetup(setup, "/D \"" + dest + "\"", temp, 60000,
-                            [](const SeenBox&) { return std::string("No to &All"); });
+                            [](const SeenBox&) { return std::string("No to All"); });
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].buttons,
-              (std::vector<std::string>{"&Yes", "&No", "No to &All", "Yes to A&ll"}));
+              (std::vector<std::string>{"Yes", "No", "No to All", "Yes to All"}));
     EXPECT_NE(run.boxes[0].text.find(dest + "\\one.txt"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dest + "\\one.txt"), "old");
     EXPECT_EQ(ReadFileBytes(dest + "\\two.txt"), "old");

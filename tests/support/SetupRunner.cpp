@@ -36,8 +36,11 @@ std::string MakeBitmapFile(int width, int height) {
 void WriteMinimalProject(const std::string& projectDir, const std::string& setupBody) {
     CreateDirectoryA(projectDir.c_str(), nullptr);
     CreateDirectoryA((projectDir + "\\setup").c_str(), nullptr);
-    WriteFileBytes(projectDir + "\\setup.ini",
-                   "[Setup]\r\nAppName=Test Product\r\nAppVersion=1.0\r\n" + setupBody);
+    // Defaults for the product's name and version unless the body gives its own.
+    std::string head = "[Setup]\r\n";
+    if (setupBody.find("AppName=") == std::string::npos) head += "AppName=Test Product\r\n";
+    if (setupBody.find("AppVersion=") == std::string::npos) head += "AppVersion=1.0\r\n";
+    WriteFileBytes(projectDir + "\\setup.ini", head + setupBody);
     WriteFileBytes(projectDir + "\\setup\\qvwizard.bmp", MakeBitmapFile(16, 32));
     WriteFileBytes(projectDir + "\\setup\\qvheader.bmp", MakeBitmapFile(8, 8));
     // The demo's complete English texts, so that tests see the real messages.

@@ -12,7 +12,8 @@
 std::string MakeBitmapFile(int width, int height);
 
 // Writes a minimal project folder for mksetup: setup.ini with the given [Setup]
-// body, setup\ with both pictures and an English language file.
+// body (AppName "Test Product" and AppVersion "1.0" unless it sets them), the
+// setup folder with both pictures and the English language file.
 void WriteMinimalProject(const std::string& projectDir, const std::string& setupBody = "");
 
 // A message box that a setup process showed.
