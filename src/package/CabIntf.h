@@ -52,7 +52,7 @@ const TCabinetEntryPoints& LoadCabinetLibrary();
 // True once the library is bound.
 bool CabinetLibraryLoaded();
 
-// The process-wide last OS error of the cabinet layer's file callbacks (Part 1.3).
+// The process-wide last OS error of the cabinet layer's file callbacks.
 extern uint32_t LastOsError;
 
 } // namespace cabintf

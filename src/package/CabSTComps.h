@@ -44,7 +44,7 @@ using TFDINOTIFICATION = FDINOTIFICATION;
 
 class TSTCabReader; // the Sender of every event
 
-// Events (Part 1.3). "const" texts are read-only, references are values the handler
+// Events. "const" texts are read-only, references are values the handler
 // may change. An event that throws aborts the extraction: the exception is kept,
 // the library is told to abort, and the exception is rethrown by ExtractFiles.
 using TSTCabReaderCabinetInfoEvent = std::function<void(
@@ -92,7 +92,7 @@ public:
     const std::string& NextCabinet() const { return nextCabinet_; }
     const std::string& NextDisk() const { return nextDisk_; }
 
-    // Published properties, in the order of Part 1.3.
+    // Published properties, in their published order.
     TSTCabReaderOptions Options = 0;
     TSTCabReaderCabinetInfoEvent OnCabinetInfo;
     TSTCabReaderCopyFileEvent OnCopyFile;

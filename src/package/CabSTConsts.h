@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-// Text of an FDI error number (Part 1.3 table); any unknown number gives "FDI error".
+// Text of an FDI error number; any unknown number gives "FDI error".
 const char* FdiErrorText(int32_t errorNumber);
 
 // The system's own message for an OS error code, without trailing line break or

@@ -1,4 +1,4 @@
-// TSTCabReader (Part 1.3): extraction through the system's FDI, with cabinets made
+// TSTCabReader: extraction through the system's FDI, with cabinets made
 // by the builder's FCI writer.
 #include "CabWriter.h"
 #include "TestSupport.h"
