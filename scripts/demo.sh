@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the demo setup from examples/demo with mksetup and runs it under Wine.
-# Usage: scripts/demo.sh [extra setup switches, e.g. /S /L]
+# Builds the demo setup from examples/demo with mksetup and runs it under Wine,
+# then shows what it installed.
+# Usage: scripts/demo.sh [setup switches]   (default: /S /L, a silent run with a log)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
@@ -15,10 +16,24 @@ run() { "$build/wine-run.sh" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
 out="$build/demo-setup.exe"
 run "$build/bin/mksetup.exe" "$(winpath "$root/examples/demo")" "$(winpath "$out")"
+[ $# -eq 0 ] && set -- /S /L
 echo "Running $(basename "$out") $*"
 set +e
 run "$out" "$@"
 code=$?
 set -e
 echo "demo setup exit code: $code"
+
+# Where the product went, as a user of the Wine prefix would find it.
+dest="$(run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E0A3E52-7C1D-4F7B-9A55-0D3C1B2A9F10}' /v InstallLocation 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')"
+if [ -n "$dest" ]; then
+    echo "Installed to: $dest"
+    unix="$(run winepath -u "$dest" 2>/dev/null | tr -d '\r')"
+    [ -d "$unix" ] && (cd "$unix" && find . -type f | sort | sed 's/^/  /')
+    echo "Installed-programs entry:"
+    run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E0A3E52-7C1D-4F7B-9A55-0D3C1B2A9F10}' 2>/dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
+fi
+tmp="$(run cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
+log="$(run winepath -u "$tmp\\QVSETUPLOG.TXT" 2>/dev/null | tr -d '\r')"
+[ -f "$log" ] && { echo "Setup log ($tmp\\QVSETUPLOG.TXT):"; sed 's/^/  /' "$log"; }
 exit "$code"

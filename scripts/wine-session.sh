@@ -13,7 +13,7 @@ wine_session_start() {
         fi
     fi
     "$build/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true   # makes the prefix once
-    wineserver -p
+    wineserver -p 2>/dev/null || true   # already running for this prefix is fine
 }
 wine_session_stop() {
     wineserver -k 2>/dev/null || true
