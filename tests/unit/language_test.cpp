@@ -3,6 +3,7 @@
 #include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "text/Language.h"
+#include "TestContext.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,26 +14,6 @@
 
 namespace {
 
-struct RunEndedForTest {
-    uint32_t code;
-};
-
-struct Box {
-    HWND owner;
-    std::string text, caption;
-    UINT type;
-};
-
-class RecordingPrompt : public IUserPrompt {
-  public:
-    int MessageBox(HWND owner, const std::string& text, const std::string& caption,
-                   UINT type) override {
-        boxes.push_back({owner, text, caption, type});
-        return IDOK;
-    }
-    std::vector<Box> boxes;
-};
-
 const std::string kSystemId = std::to_string(GetSystemDefaultLangID());
 
 class LanguageTest : public ::testing::Test {
@@ -40,7 +21,7 @@ class LanguageTest : public ::testing::Test {
     LanguageTest() {
         ctx_.SetupTempDir = dir_.Path();
         ctx_.Prompt = &prompt_;
-        ctx_.Terminate = [](uint32_t c) { throw RunEndedForTest{c}; };
+        ObserveRunEnd(ctx_);
     }
     void Config(const std::string& text) {
         WriteFileBytes(dir_ / "qvsetup.ini", text);

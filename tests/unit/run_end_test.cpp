@@ -1,5 +1,6 @@
 // The ends of a run: exit codes, the corrupt-setup box, the clean-up of the setup
 // temp folder and the log file.
+#include "TestContext.h"
 #include "TestSupport.h"
 #include "app/RunContext.h"
 #include "text/RunEnd.h"
@@ -11,26 +12,6 @@
 
 namespace {
 
-struct RunEnded {
-    uint32_t code;
-};
-
-struct Box {
-    HWND owner;
-    std::string text, caption;
-    UINT type;
-};
-
-class RecordingPrompt : public IUserPrompt {
-public:
-    std::vector<Box> boxes;
-    int MessageBox(HWND owner, const std::string& text, const std::string& caption,
-                   UINT type) override {
-        boxes.push_back({owner, text, caption, type});
-        return IDOK;
-    }
-};
-
 class RunEndTest : public ::testing::Test {
 protected:
     ScratchDir temp;
@@ -40,7 +21,7 @@ protected:
 
     void SetUp() override {
         ctx.Prompt = &prompt;
-        ctx.Terminate = [](uint32_t code) { throw RunEnded{code}; };
+        ObserveRunEnd(ctx);
         ctx.SetupTempDir = temp / "QVTMP123";
         CreateDirectoryA(ctx.SetupTempDir.c_str(), nullptr);
         ASSERT_TRUE(PathExists(ctx.SetupTempDir));
@@ -53,7 +34,7 @@ protected:
     uint32_t End(void (*end)(RunContext&)) {
         try {
             end(ctx);
-        } catch (const RunEnded& e) {
+        } catch (const RunEndedForTest& e) {
             return e.code;
         }
         ADD_FAILURE() << "the run did not end";
@@ -78,7 +59,7 @@ TEST_F(RunEndTest, FailSetupShowsTheFixedBoxUnlessSilent) {
     uint32_t code = 0;
     try {
         FailSetup(ctx, 123456);
-    } catch (const RunEnded& e) {
+    } catch (const RunEndedForTest& e) {
         code = e.code;
     }
     EXPECT_EQ(code, 123456u);
@@ -93,7 +74,7 @@ TEST_F(RunEndTest, FailSetupShowsTheFixedBoxUnlessSilent) {
     ctx.Silent = true;
     try {
         FailSetup(ctx, 4);
-    } catch (const RunEnded& e) {
+    } catch (const RunEndedForTest& e) {
         code = e.code;
     }
     EXPECT_EQ(code, 4u);

@@ -1,6 +1,7 @@
 // The uninstall record built during a run and placed beside the uninstaller, the
 // updater's records, and the product's entry among the installed programs, against
 // real files and the real registry of the Wine prefix.
+#include "TestContext.h"
 #include "TestSupport.h"
 #include "app/RunContext.h"
 #include "config/IniFile.h"
@@ -62,20 +63,6 @@ std::string ShellPath(int csidl) {
     char buf[MAX_PATH] = {};
     return SHGetFolderPathA(nullptr, csidl, nullptr, 0, buf) == S_OK ? buf : "";
 }
-
-struct Box {
-    std::string text, caption;
-    UINT type;
-};
-
-class RecordingPrompt : public IUserPrompt {
-  public:
-    int MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) override {
-        boxes.push_back({text, caption, type});
-        return IDOK;
-    }
-    std::vector<Box> boxes;
-};
 
 class UninstallRecordTest : public ::testing::Test {
   protected:
