@@ -83,6 +83,9 @@ struct RunContext {
     std::string LFile;
     int ProgressBar1 = 0;
     std::function<void()> InstallViewChanged;
+    // The wizard's Back action, for commands that keep the wizard on its page; unset
+    // in a silent run.
+    std::function<void()> WizardBack;
     void ShowInstallView() {
         if (InstallViewChanged) InstallViewChanged();
     }

@@ -37,16 +37,6 @@ void WriteLogHeader(RunContext& ctx) {
     AddLogLine(ctx, ctx.Admin ? "Admin" : "NotAdmin");
 }
 
-void RunStartupCommands(RunContext& ctx) {
-    ctx.OpenDialogFile.clear();
-    for (const std::string& key : ctx.Config->ReadSection("Commands"))
-        RunCommand(ctx, kStageBeforeInstallation, ctx.Config->ReadString("Commands", key, ""));
-    ProcessMessages();
-    // Variables are read again so that they see what the commands changed.
-    ctx.UserVariables.clear();
-    EvaluateVariables(ctx);
-}
-
 void FillUserInformation(RunContext& ctx) {
     std::string user = ExpandText(ctx, "<UserNameVar>");
     if (user != "<UserNameVar>") ctx.EUser = user;

@@ -1,8 +1,21 @@
 #include "engine/Commands.h"
 
+#include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "text/UserVariables.h"
 
 #include <windows.h>
+
+void RunStartupCommands(RunContext& ctx) {
+    ctx.OpenDialogFile.clear();
+    for (const std::string& key : ctx.Config->ReadSection("Commands"))
+        RunCommand(ctx, kStageBeforeInstallation, ctx.Config->ReadString("Commands", key, ""));
+    ProcessMessages();
+    // Variables are read again so that they see what the commands changed.
+    ctx.UserVariables.clear();
+    EvaluateVariables(ctx);
+}
 
 void RunCommand(RunContext&, int, const std::string&) {
     // Configured commands are not built yet: their records are passed over.

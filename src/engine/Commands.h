@@ -13,6 +13,10 @@ enum CommandStage {
     kStageAfterInstallation = 3,
 };
 
+// Start-up's pass over [Commands] (stage "before installation"), with the data-file
+// dialog, then the second evaluation of the user variables. May end the run.
+void RunStartupCommands(RunContext& ctx);
+
 // Handles one [Commands] record for one stage.
 void RunCommand(RunContext& ctx, int stage, const std::string& record);
 
