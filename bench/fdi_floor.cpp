@@ -1,12 +1,25 @@
-// The floor for unpacking: the least a program can do to extract a cabinet with the
-// system's FDI. Usage: bench_fdifloor <cabinet> <destination folder>
+// The floor for unpacking: the least a program can do to extract cabinets with the
+// system's FDI, and the same with the cabinets first copied out of one file.
+//
+//   bench_fdifloor <cabinet> <destination folder>
+//       extracts one cabinet.
+//   bench_fdifloor --list <list file> <destination folder>
+//       extracts every cabinet named in the list (one path a line), in order.
+//   bench_fdifloor --copy <block bytes> <source file> <list file> <destination folder>
+//       for each "<offset> <size>" line: copies the range of the source file into
+//       <destination>\qvfile.dat with reads and writes of the given size, then
+//       extracts that file. This is the least a program can do that copies each
+//       cabinet out of a setup file before extracting it.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <fdi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 std::string g_dest;
@@ -44,18 +57,65 @@ FNFDINOTIFY(Notify) {
         return 0;
     }
 }
+
+bool ExtractOne(HFDI fdi, const std::string& cab) {
+    size_t slash = cab.find_last_of('\\');
+    std::string name = cab.substr(slash + 1), path = cab.substr(0, slash + 1);
+    return FDICopy(fdi, name.data(), path.data(), 0, Notify, nullptr, nullptr) != FALSE;
+}
+
+bool CopyRange(HANDLE src, long long offset, DWORD size, const std::string& to,
+               std::vector<char>& buf) {
+    HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER pos;
+    pos.QuadPart = offset;
+    bool ok = SetFilePointerEx(src, pos, nullptr, FILE_BEGIN) != FALSE;
+    DWORD left = size;
+    while (ok && left > 0) {
+        DWORD want = left < buf.size() ? left : static_cast<DWORD>(buf.size()), got = 0,
+              put = 0;
+        ok = ReadFile(src, buf.data(), want, &got, nullptr) && got == want &&
+             WriteFile(out, buf.data(), got, &put, nullptr) && put == got;
+        left -= got;
+    }
+    CloseHandle(out);
+    return ok;
+}
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;
-    std::string cab = argv[1];
-    g_dest = argv[2];
-    size_t slash = cab.find_last_of('\\');
-    std::string name = cab.substr(slash + 1), path = cab.substr(0, slash + 1);
+    std::vector<std::string> args(argv + 1, argv + argc);
     ERF erf{};
     HFDI fdi = FDICreate(Alloc, Free, Open, Read, Write, Close, Seek, cpuUNKNOWN, &erf);
     if (!fdi) return 1;
-    BOOL ok = FDICopy(fdi, name.data(), path.data(), 0, Notify, nullptr, nullptr);
+    bool ok = true;
+    if (args.size() == 2) {
+        g_dest = args[1];
+        ok = ExtractOne(fdi, args[0]);
+    } else if (args.size() == 3 && args[0] == "--list") {
+        g_dest = args[2];
+        std::ifstream list(args[1]);
+        for (std::string line; ok && std::getline(list, line);)
+            if (!line.empty()) ok = ExtractOne(fdi, line);
+    } else if (args.size() == 5 && args[0] == "--copy") {
+        g_dest = args[4];
+        std::vector<char> buf(std::strtoul(args[1].c_str(), nullptr, 10));
+        HANDLE src = CreateFileA(args[2].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        ok = src != INVALID_HANDLE_VALUE && !buf.empty();
+        const std::string working = g_dest + "\\qvfile.dat";
+        std::ifstream list(args[3]);
+        long long offset;
+        unsigned long size;
+        while (ok && list >> offset >> size)
+            ok = CopyRange(src, offset, size, working, buf) && ExtractOne(fdi, working);
+        if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
+    } else {
+        std::fprintf(stderr, "usage: see the head of fdi_floor.cpp\n");
+        ok = false;
+    }
     FDIDestroy(fdi);
     return ok ? 0 : 1;
 }

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Install speed, start-up cost and memory of the runtime, each beside its floor in the
+# same run. Usage: scripts/bench-install.sh [build folder] [repetitions]
+#
+# Generates two deterministic payloads (about 120 MB and 20 MB), builds a setup of
+# each and one with no payload with mksetup, and in a fresh Wine prefix with a
+# persistent wineserver times silent installations against a program that only
+# extracts the same cabinets with FDI. Not part of the test run.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(realpath -m "${1:-$root/build}")"
+reps="${2:-5}"
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_install
+
+data="$build/bench-data"
+python3 "$root/bench/make_payload.py" "$data"
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# One project per set: the payload folder (none for "empty") and the demo's pictures
+# and language file.
+write_project() {
+    local dir="$1" payload="$2"
+    mkdir -p "$dir/setup"
+    cp "$root/examples/demo/setup/"{qvwizard.bmp,qvheader.bmp,Englishqv.lng} "$dir/setup/"
+    {
+        printf '[Setup]\r\nAppName=QV Bench\r\nAppVersion=1.0\r\n'
+        printf 'GUID={5B0C1D8E-2F43-4A6B-8C9D-0E1F2A3B4C5D}\r\n'
+        printf 'InstallationPath=<ProgramFiles>\\QV Bench\r\nAdmin=0\r\nInstallLevel=2\r\n'
+        printf '\r\n[Payload]\r\n'
+        if [ -n "$payload" ]; then printf '0=payload?<InstallDir>?OVERWRITE?No\r\n'; fi
+    } >"$dir/setup.ini"
+}
+write_project "$data/large" yes
+write_project "$data/small" yes
+write_project "$data/empty" ""
+
+# A fresh prefix of its own, so nothing left by the tests is measured, and a
+# persistent server, so each start of a program is a warm one.
+export WINEPREFIX="$build/bench-wineprefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+xvfb_pid=
+if [ -z "${DISPLAY:-}" ]; then
+    export DISPLAY=:78
+    if [ ! -e /tmp/.X11-unix/X78 ]; then
+        Xvfb :78 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 50); do [ -e /tmp/.X11-unix/X78 ] && break; sleep 0.1; done
+    fi
+fi
+stop() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap stop EXIT
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -p
+
+for set in large small empty; do
+    rm -f "$data/$set/setup.exe"
+    wine "$build/bin/mksetup.exe" "$(winpath "$data/$set")" "$(winpath "$data/$set/setup.exe")" \
+        --stub "$(winpath "$build/bin/setupstub.exe")" >/dev/null
+done
+
+mkdir -p "$build/bench-run"
+wine "$build/bench/bench_install.exe" "$(winpath "$build/bench-run")" "$reps" \
+    "$(winpath "$data/large")" "$(winpath "$data/small")" "$(winpath "$data/empty")"
