@@ -137,19 +137,19 @@ bool IsBelow(const std::string& full, const std::string& folder) {
 }
 
 // Restores the creation and last-write times (local DOS date/time in the cabinet)
-// and the attributes (masked with read-only, hidden, system, archive). Failures are
-// ignored: the file then keeps its current times and attributes.
-void StampFile(const std::string& path, uint16_t date, uint16_t time, uint16_t attribs) {
+// through the handle the data was written with, just before it is closed: opening
+// the file again for that would cost a second open and close for every file.
+// Failures are ignored: the file then keeps its current times.
+void StampTimes(INT_PTR hf, uint16_t date, uint16_t time) {
+    if (hf == 0 || hf == -1) return;
     FILETIME local, utc;
-    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
-        HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            SetFileTime(h, &utc, nullptr, &utc);
-            CloseHandle(h);
-        }
-    }
+    if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
+        SetFileTime(reinterpret_cast<HANDLE>(hf), &utc, nullptr, &utc);
+}
+
+// Sets the attributes (masked with read-only, hidden, system, archive) once the file
+// is closed. A failure is ignored: the file keeps its current attributes.
+void StampAttributes(const std::string& path, uint16_t attribs) {
     DWORD attrs = attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     SetFileAttributesA(path.c_str(), attrs ? attrs : FILE_ATTRIBUTE_NORMAL);
@@ -391,17 +391,20 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
 }
 
 INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
-    FileClose(n.hf);
     const std::string name = StoredName(n);
     std::string dst;
+    bool found = false;
     for (size_t i = 0; i < srcList_.size(); ++i)
         if (srcList_[i] == name) {
             dst = dstList_[i];
             srcList_.erase(srcList_.begin() + static_cast<std::ptrdiff_t>(i));
             dstList_.erase(dstList_.begin() + static_cast<std::ptrdiff_t>(i));
-            StampFile(dst, n.date, n.time, n.attribs);
+            found = true;
             break;
         }
+    if (found) StampTimes(n.hf, n.date, n.time);
+    FileClose(n.hf);
+    if (found) StampAttributes(dst, n.attribs);
     bool exec = (n.cb & 1) != 0;
     bool abort = false;
     if (OnCloseFile)
