@@ -1,0 +1,340 @@
+// [Registry] records against the Wine prefix's real registry: value encodings,
+// overwrite, views, roots, per-user redirection, the uninstall record's entries and
+// the failure reports. Every key lives under a name unique to this process and test.
+#include "TestContext.h"
+#include "TestSupport.h"
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "engine/UninstallRecord.h"
+#include "items/ItemHandlers.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+bool Read(HKEY root, const std::string& key, const std::string& name, DWORD& type,
+          std::string& data, REGSAM view = 0) {
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
+    DWORD size = 8192;
+    data.assign(size, '\0');
+    LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &type,
+                               reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(h);
+    data.resize(rc == ERROR_SUCCESS ? size : 0);
+    return rc == ERROR_SUCCESS;
+}
+
+bool KeyIn(HKEY root, const std::string& key, REGSAM view) {
+    HKEY h;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
+std::string Dword(int32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+
+// Removes key with everything below it, in both views.
+void DeleteTree(HKEY root, const std::string& key) {
+    for (REGSAM view : kViews) {
+        HKEY h;
+        if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS | view, &h) != ERROR_SUCCESS)
+            continue;
+        RegDeleteTreeA(h, nullptr);
+        RegCloseKey(h);
+        RegDeleteKeyExA(root, key.c_str(), view, 0);
+    }
+}
+
+class RegistryItemTest : public ::testing::Test {
+  protected:
+    RegistryItemTest() {
+        static int serial = 0;
+        name_ = "QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(GetTickCount()) + "-" + std::to_string(++serial);
+        base_ = "Software\\" + name_;
+        WriteFileBytes(temp_ / "qvsetup.ini", "[Setup]\r\nAppName=RegDemo\r\nAppVersion=1\r\n");
+        CopyFileA(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng",
+                  (temp_ / "Englishqv.lng").c_str(), FALSE);
+        ctx_.Config = std::make_unique<TIniFile>(temp_ / "qvsetup.ini");
+        ctx_.Language = std::make_unique<TIniFile>(temp_ / "Englishqv.lng");
+        ctx_.SetupTempDir = temp_.Path();
+        ctx_.Edit1 = temp_ / "dest";
+        ctx_.Prompt = &prompt_;
+        ctx_.UninstallOn = true;
+        ObserveRunEnd(ctx_);
+        OpenUninstallRecord(ctx_);
+    }
+    ~RegistryItemTest() override {
+        CloseUninstallRecord(ctx_);
+        CleanUp();
+    }
+    void CleanUp() {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            DeleteTree(root, base_);
+            DeleteTree(root, "Software\\Classes\\" + name_);
+        }
+    }
+    // One record for the base key (plus rest), with the given tail of fields.
+    void Write(const std::string& rest, const std::string& fields) {
+        WriteRegistryItem(ctx_, "HKCU\\" + base_ + rest + "*?" + fields);
+    }
+    std::vector<std::string> Section(const std::string& section) {
+        std::vector<std::string> out;
+        for (const std::string& k : RecordKeys(ctx_.UninstallRecordPath, section))
+            out.push_back(RecordValue(ctx_.UninstallRecordPath, section, k));
+        return out;
+    }
+    std::string Entry(const std::string& rest = "") {
+        return "DHKEY_CURRENT_USER\\" + base_ + rest;
+    }
+    std::string Value(const std::string& key, const std::string& name) {
+        DWORD type;
+        std::string data;
+        Read(HKEY_CURRENT_USER, key, name, type, data);
+        return data;
+    }
+
+    ScratchDir temp_;
+    RecordingPrompt prompt_;
+    RunContext ctx_;
+    std::string name_, base_;
+};
+
+TEST_F(RegistryItemTest, ValueTypesAndEncodings) {
+    struct Case {
+        const char *type, *data;
+        bool ok;
+        DWORD regType;
+        std::string bytes;
+    } cases[] = {
+        {"REG_SZ", "hello", true, REG_SZ, std::string("hello\0", 6)},
+        {"reg_expand_sz", "%TEMP%\\x", true, REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9)},
+        {"REG_DWORD", "$10", true, REG_DWORD, Dword(16)},
+        {"REG_DWORD", "0x1F", true, REG_DWORD, Dword(31)},
+        {"REG_DWORD", "  -5", true, REG_DWORD, Dword(-5)},
+        {"REG_DWORD", "+7", true, REG_DWORD, Dword(7)},
+        {"REG_DWORD", "-$10", true, REG_DWORD, Dword(-16)},
+        {"REG_DWORD", "$FFFFFFFF", true, REG_DWORD, Dword(-1)},
+        {"REG_DWORD", "-2147483648", true, REG_DWORD, Dword(INT32_MIN)},
+        {"REG_DWORD", "abc", false, 0, ""},
+        {"REG_DWORD", "2147483648", false, 0, ""},
+        {"REG_DWORD", "12 ", false, 0, ""},
+        {"REG_DWORD", "0x", false, 0, ""},
+        {"REG_DWORD", "$123456789", false, 0, ""},
+        {"REG_BINARY", "01 a0 ff", true, REG_BINARY, "\x01\xA0\xFF"},
+        {"REG_BINARY", "01,a0,FF,", true, REG_BINARY, "\x01\xA0\xFF"},
+        {"REG_BINARY", "0A0B", true, REG_BINARY, "\x0A"},
+        {"REG_BINARY", "01-0", true, REG_BINARY, "\x01"},
+        {"REG_BINARY", "01 zz 02", false, 0, ""},
+        {"REG_BINARY", "0x", false, 0, ""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::string(c.type) + " " + c.data);
+        ctx_.Errors = false;
+        std::string v = "v" + std::to_string(i);
+        Write("", v + "*?" + c.type + "*?" + c.data + "*?Yes*?No*?Default");
+        DWORD type = 0;
+        std::string data;
+        EXPECT_EQ(Read(HKEY_CURRENT_USER, base_, v, type, data), c.ok);
+        EXPECT_EQ(ctx_.Errors, !c.ok);
+        if (c.ok) {
+            EXPECT_EQ(type, c.regType);
+            EXPECT_EQ(data, c.bytes);
+        }
+    }
+    // Empty data gives an empty binary value; 4096 bytes fit, while one more and a
+    // huge hostile text are write failures that leave nothing behind.
+    auto pairs = [](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += "7f ";
+        return s;
+    };
+    ctx_.Errors = false;
+    DWORD type = 0;
+    std::string data = "x";
+    Write("", "e*?REG_BINARY*?*?Yes*?No*?Default");
+    EXPECT_TRUE(Read(HKEY_CURRENT_USER, base_, "e", type, data));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(data, "");
+    Write("", "max*?REG_BINARY*?" + pairs(4096) + "*?Yes*?No*?Default");
+    EXPECT_EQ(Value(base_, "max"), std::string(4096, '\x7f'));
+    EXPECT_FALSE(ctx_.Errors);
+    for (size_t n : {4097u, 200000u}) {
+        ctx_.Errors = false;
+        Write("", "big*?REG_BINARY*?" + pairs(n) + "*?Yes*?No*?Default");
+        EXPECT_FALSE(Read(HKEY_CURRENT_USER, base_, "big", type, data)) << n;
+        EXPECT_TRUE(ctx_.Errors) << n;
+    }
+}
+
+TEST_F(RegistryItemTest, OverwriteOffKeepsAValueAndOnlyWrittenValuesAreRecorded) {
+    Write("", "v*?REG_SZ*?old*?Yes*?No*?Default"); // key made, remove off: nothing recorded
+    Write("", "v*?REG_SZ*?new*?No*?Yes*?Default");
+    EXPECT_EQ(Value(base_, "v"), std::string("old\0", 4));
+    EXPECT_TRUE(Section("RegistryValues").empty());
+    Write("", "v*?REG_SZ*?new*?yes*?yes*?Default");
+    EXPECT_EQ(Value(base_, "v"), std::string("new\0", 4));
+    // An unknown type writes nothing, so the value is not this record's to remove.
+    Write("", "v*?REG_MULTI_SZ*?other*?Yes*?Yes*?Default");
+    EXPECT_EQ(Value(base_, "v"), std::string("new\0", 4));
+    EXPECT_EQ(Section("RegistryValues"), std::vector<std::string>{Entry("*?v")});
+    EXPECT_TRUE(Section("RegistryKeys").empty());
+    EXPECT_FALSE(ctx_.Errors);
+}
+
+TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingKeys) {
+    Write("\\A\\B\\", "n*?REG_SZ*?x*?Yes*?Yes*?Default"); // the trailing backslash is dropped
+    WriteRegistryItem(ctx_, "hkey_current_user\\" + base_ +
+                                "\\A\\<AppName>*?<AppName>*?REG_NONE*?d*?Yes*?Yes*?Default");
+    Write("\\A", "m*?REG_SZ*?y*?Yes*?Yes*?Default");
+    EXPECT_EQ(Value(base_ + "\\A\\B", "n"), std::string("x\0", 2));
+    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\A\\RegDemo", 0));
+    EXPECT_EQ(Value(base_ + "\\A\\RegDemo", "RegDemo"), "");
+    EXPECT_EQ(
+        Section("RegistryKeys"),
+        (std::vector<std::string>{Entry(), Entry("\\A"), Entry("\\A\\B"), Entry("\\A\\RegDemo")}));
+    EXPECT_EQ(Section("RegistryValues"), std::vector<std::string>{Entry("\\A*?m")});
+    // Without an uninstall record nothing is recorded, whatever the remove flag says.
+    ctx_.UninstallOn = false;
+    Write("\\C", "n*?REG_SZ*?x*?Yes*?Yes*?Default");
+    Write("\\A", "o*?REG_SZ*?x*?Yes*?Yes*?Default");
+    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\C", 0));
+    EXPECT_EQ(Section("RegistryKeys").size(), 4u);
+    EXPECT_EQ(Section("RegistryValues").size(), 1u);
+    EXPECT_FALSE(ctx_.Errors);
+}
+
+TEST_F(RegistryItemTest, MalformedRecordsAndUnknownRootsAreIgnoredSilently) {
+    const std::string tail = "*?v*?REG_SZ*?d*?Yes*?Yes";
+    for (const std::string& record : {
+             "HKCU\\" + base_ + tail,                  // six fields
+             "HKCU\\" + base_ + tail + "*?",           // an empty last field is lost
+             "HKCU\\" + base_ + tail + "*?Default*?x", // eight fields
+             "HKXX\\" + base_ + tail + "*?Default",    // unknown root
+             "HKEY_CURRENT_USERS\\" + base_ + tail + "*?Default",
+             name_ + tail + "*?Default", // no root at all
+         }) {
+        WriteRegistryItem(ctx_, record);
+        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_, 0)) << record;
+    }
+    EXPECT_TRUE(ctx_.LogList.empty());
+    EXPECT_TRUE(prompt_.boxes.empty());
+    EXPECT_FALSE(ctx_.Errors);
+    EXPECT_TRUE(Section("RegistryKeys").empty());
+}
+
+TEST_F(RegistryItemTest, ViewFollowsTheFieldAndThe64BitMark) {
+    struct Case {
+        bool is64;
+        const char* view;
+        bool in64;
+        char letter;
+    } cases[] = {
+        {false, "Default", false, 'D'}, {true, "default", true, 'D'}, {false, "32-bit", false, '3'},
+        {true, "32-BIT", false, '3'},   {false, "64-bit", true, '6'}, {true, "64-Bit", true, '6'},
+        {true, "64", false, '3'}, // unknown: the 32-bit view, and recorded as that
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.view) + (c.is64 ? " in a 64-bit setup" : ""));
+        CleanUp();
+        ctx_.Is64 = c.is64;
+        WriteRegistryItem(ctx_, "HKLM\\" + base_ + "\\K*?v*?REG_SZ*?d*?Yes*?Yes*?" + c.view);
+        EXPECT_EQ(KeyIn(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_64KEY), c.in64);
+        EXPECT_EQ(KeyIn(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_32KEY), !c.in64);
+        std::vector<std::string> keys = Section("RegistryKeys");
+        ASSERT_GE(keys.size(), 2u);
+        EXPECT_EQ(keys[keys.size() - 2], c.letter + ("HKEY_LOCAL_MACHINE\\" + base_));
+        EXPECT_EQ(keys.back(), c.letter + ("HKEY_LOCAL_MACHINE\\" + base_ + "\\K"));
+    }
+    EXPECT_FALSE(ctx_.Errors);
+}
+
+TEST_F(RegistryItemTest, PerUserNonAdminRedirectsMachineRootsToTheCurrentUser) {
+    const std::string classes = "Software\\Classes\\" + name_;
+    struct Case {
+        bool admin, perUser;
+        std::string field;
+        HKEY root;
+        std::string key, entry;
+    } cases[] = {
+        {false, true, "HKCR\\" + name_, HKEY_CURRENT_USER, classes,
+         "DHKEY_CURRENT_USER\\" + classes},
+        {false, true, "HKEY_LOCAL_MACHINE\\" + base_, HKEY_CURRENT_USER, base_,
+         "DHKEY_CURRENT_USER\\" + base_},
+        {true, true, "HKCR\\" + name_, HKEY_CLASSES_ROOT, name_, "DHKEY_CLASSES_ROOT\\" + name_},
+        {false, false, "HKLM\\" + base_, HKEY_LOCAL_MACHINE, base_,
+         "DHKEY_LOCAL_MACHINE\\" + base_},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field + (c.admin ? " admin" : "") + (c.perUser ? " per-user" : ""));
+        CleanUp();
+        ctx_.Admin = c.admin;
+        ctx_.PerUser = c.perUser;
+        WriteRegistryItem(ctx_, c.field + "*?v*?REG_SZ*?d*?Yes*?Yes*?Default");
+        DWORD type;
+        std::string data;
+        EXPECT_TRUE(Read(c.root, c.key, "v", type, data));
+        if (c.root == HKEY_CURRENT_USER) {
+            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, base_, 0));
+            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, classes, 0));
+        }
+        EXPECT_EQ(Section("RegistryKeys").back(), c.entry);
+    }
+    EXPECT_FALSE(ctx_.Errors);
+}
+
+TEST_F(RegistryItemTest, FailuresAreLoggedShownAndFlaggedAndTheRunGoesOn) {
+    // Below a volatile key no lasting key can be made.
+    HKEY h, vol;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, base_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(h, "Vol", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              &vol, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(vol);
+    RegCloseKey(h);
+    const std::string hkcu = "HKEY_CURRENT_USER\\" + base_;
+
+    Write("\\Vol\\Sub\\Deep", "v*?REG_SZ*?x*?Yes*?Yes*?Default");
+    Write("\\V", "num*?REG_DWORD*?ten*?Yes*?Yes*?Default");
+    ctx_.Silent = true;
+    Write("\\V", "bin*?REG_BINARY*?0g*?Yes*?Yes*?Default");
+
+    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_ + "\\Vol\\Sub", 0));
+    EXPECT_EQ(ctx_.LogList, (std::vector<std::string>{
+                                "Error creating registry key: " + hkcu + "\\Vol\\Sub\\Deep",
+                                "Error writing registry value: " + hkcu + "\\V: num",
+                                "Error writing registry value: " + hkcu + "\\V: bin",
+                            }));
+    ASSERT_EQ(prompt_.boxes.size(), 2u); // none in the silent run
+    EXPECT_EQ(prompt_.boxes[0].text, "Error creating registry key:\r\n" + hkcu +
+                                         "\\Vol\\Sub\\Deep\r\n\r\nAccess is denied.");
+    EXPECT_EQ(prompt_.boxes[1].text,
+              "Error creating registry value:\r\n" + hkcu + "\\V: num\r\n\r\nAccess is denied.");
+    for (const Box& b : prompt_.boxes) {
+        EXPECT_EQ(b.caption, "Setup");
+        EXPECT_EQ(b.type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
+    }
+    EXPECT_TRUE(ctx_.Errors);
+    // The missing parent recorded before the failed creation and the key made before
+    // the failed value stay; no value is recorded.
+    EXPECT_EQ(Section("RegistryKeys"),
+              (std::vector<std::string>{Entry("\\Vol\\Sub"), Entry("\\V")}));
+    EXPECT_TRUE(Section("RegistryValues").empty());
+}
+
+} // namespace
