@@ -1,0 +1,79 @@
+// User variables in whole setups: a stop request ends the setup before the language
+// is chosen, and a registry value read into a variable decides where files go.
+#include "SetupFiles.h"
+#include "SetupRunner.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+class UserVariablesSetupTest : public ::testing::Test {
+  protected:
+    ScratchDir work;
+    std::string temp = work / "temp";
+    std::string project = work / "project";
+    std::string setup = work / "setup.exe";
+    std::string key = "Software\\QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(GetTickCount());
+
+    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+};
+
+TEST_F(UserVariablesSetupTest, StopRequestEndsBeforeTheLanguageIsChosen) {
+    // Without a language file the setup would fail with code 4 once it chose one.
+    WriteMinimalProject(project,
+                        "\r\n[Variables]\r\n0=<Needed>*?HKCU\\" + key +
+                            "*?Missing*?STRING*?HALT(Install <AppName> first.)*?DEFAULT\r\n");
+    DeleteFileA((project + "\\setup\\Englishqv.lng").c_str());
+    ASSERT_TRUE(BuildTestSetup(project, setup, false));
+
+    for (const char* args : {"", "/S"}) {
+        SetupRun run = RunSetup(setup, args, temp);
+        ASSERT_FALSE(run.timedOut) << args;
+        EXPECT_EQ(run.exitCode, 0u) << args;
+        EXPECT_TRUE(ListFolders(temp, "QVTMP").empty()) << args;
+        if (*args) {
+            EXPECT_TRUE(run.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(run.boxes.size(), 1u);
+        EXPECT_EQ(run.boxes[0].caption, "Test Product 1.0");
+        EXPECT_EQ(run.boxes[0].text, "Install Test Product first.");
+        EXPECT_EQ(run.boxes[0].owner, nullptr);
+    }
+}
+
+TEST_F(UserVariablesSetupTest, RegistryValueChoosesTheDestination) {
+    const std::string dest = work / "from registry";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(k, "Dir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dest.c_str()),
+                   static_cast<DWORD>(dest.size() + 1));
+    RegCloseKey(k);
+
+    WriteMinimalProject(project, "InstallationPath=<OtherDir>\r\n"
+                                 "[Variables]\r\n0=<OtherDir>*?HKCU\\" +
+                                     key +
+                                     "*?Dir*?STRING*?HALT(no folder)*?DEFAULT\r\n"
+                                     "[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?"
+                                     "OVERWRITE?Yes\r\n");
+    CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+    WriteFileBytes(project + "\\payload\\a.txt", "alpha");
+    ASSERT_TRUE(BuildTestSetup(project, setup));
+
+    SetupRun run = RunSetup(setup, "/S", temp);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+}
+
+} // namespace
