@@ -56,6 +56,7 @@ struct RunContext {
     std::string ECustomInfo; // custom user information
     std::string ComboLng;    // chosen language's name
     bool CheckDesktop = false;
+    bool CheckPrograms = false; // "do not create a program group" is ticked
     bool CheckQuickLaunch = false;
     bool CheckAssociate = false;
     bool CheckDesktopVisible = false;
