@@ -1,5 +1,100 @@
+// [INI] records: one value written into an INI file through the system's
+// profile functions, and what the uninstaller needs to take it out again.
 #include "items/ItemHandlers.h"
 
-void WriteIniItem(RunContext&, const std::string&) {
-    // The INI values kind is not built yet: its records are passed over.
+#include "app/RunContext.h"
+#include "config/IniFile.h"
+#include "engine/UninstallRecord.h"
+#include "platform/FileUtil.h"
+#include "platform/MessagePump.h"
+#include "text/ExpandText.h"
+#include "text/Language.h"
+#include "text/SetupLog.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Only a path that names its drive or share says where the file goes. The
+// profile functions put a bare or relative name into the Windows folder (and a
+// drive-relative one depends on the current folder), so such a file field is
+// refused instead of written somewhere nobody meant.
+bool IsFullPath(const std::string& path) {
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+        (path[2] == '\\' || path[2] == '/'))
+        return true;
+    return path.size() >= 3 && (path[0] == '\\' || path[0] == '/') &&
+           (path[1] == '\\' || path[1] == '/') && path[2] != '\\' && path[2] != '/';
+}
+
+// A line break would end the line early and turn the rest into lines of its own
+// (another key, another section), so such a text cannot be stored as asked.
+bool HasLineBreak(const std::string& s) {
+    return s.find_first_of("\r\n") != std::string::npos;
+}
+
+// Whether the section of file holds key (compared ignoring case, as the profile
+// functions do).
+bool IniKeyExists(const std::string& file, const std::string& section, const std::string& key) {
+    std::vector<char> buf(4096);
+    for (;;) {
+        DWORD got = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
+                                             static_cast<DWORD>(buf.size()), file.c_str());
+        // size - 2 means the list was cut: ask again with room to spare.
+        if (got + 2 < buf.size() || buf.size() >= (1u << 24)) {
+            for (const char* p = buf.data(); *p && p < buf.data() + got; p += strlen(p) + 1)
+                if (SameText(p, key)) return true;
+            return false;
+        }
+        buf.resize(buf.size() * 4);
+    }
+}
+
+void ReportIniFailure(RunContext& ctx, const std::string& file, const std::string& key) {
+    AddLogLine(ctx, "Error INI file: " + file);
+    if (!ctx.Silent)
+        ctx.Prompt->MessageBox(GetActiveWindow(),
+                               FormatText(LanguageText(ctx, "Messages", 19), file + "<#>" + key),
+                               "Setup", MB_OK | MB_ICONERROR);
+    ctx.Errors = true;
+}
+
+void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
+    const std::string file = ExpandText(ctx, fields[0]);
+    const std::string section = ExpandText(ctx, fields[1]);
+    const std::string key = ExpandText(ctx, fields[2]);
+    const std::string value = ExpandText(ctx, fields[3]);
+    const bool overwrite = UpperCase(fields[4]) == "YES";
+    const bool remove = UpperCase(fields[5]) == "YES";
+
+    if (!IsFullPath(file) || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+        ReportIniFailure(ctx, file, key);
+        return;
+    }
+    const bool existed = FileExists(file);
+    if (!overwrite && existed && IniKeyExists(file, section, key)) return;
+    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) {
+        ReportIniFailure(ctx, file, key);
+        return;
+    }
+    if (!ctx.UninstallOn || !remove) return;
+    // A file the setup made goes as a whole; in a file that was there before only
+    // the value is the setup's.
+    if (existed)
+        RecordUninstallItem(ctx, "INIValues", file + "*?" + section + "*?" + key);
+    else
+        RecordUninstallItem(ctx, "Files", file);
+}
+
+} // namespace
+
+void WriteIniItem(RunContext& ctx, const std::string& record) {
+    std::vector<std::string> fields = SplitRecord(record, "*?");
+    if (fields.size() != 6) return;
+    WriteIniValue(ctx, fields);
+    ProcessMessages();
 }
