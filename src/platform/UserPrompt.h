@@ -23,6 +23,11 @@ class IUserPrompt {
     // only answers message boxes still behaves like the program.
     virtual OverwriteAnswer AskOverwrite(HWND owner, const std::string& text,
                                          const std::string& caption);
+    // The open dialog for the data file a setup needs beside itself ("Data.zip" or any
+    // zip archive; only an existing file can be chosen). path holds the file offered
+    // first and receives the choice. False when the user cancelled. The default shows
+    // the real dialog.
+    virtual bool ChooseDataFile(HWND owner, std::string& path);
 };
 
 // Shows real message boxes.
