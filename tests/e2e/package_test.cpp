@@ -85,6 +85,10 @@ TEST_F(PackageTest, ShortFileFailsWithCodeOne) {
     WriteMinimalProject(project);
     Build();
     std::string file = ReadFileBytes(setup);
+    const size_t stub = ReadFileBytes(QV_SETUPSTUB_PATH).size();
+    if (stub > kTrailerSearchFloor - 1)
+        GTEST_SKIP() << "the runtime is " << stub << " bytes, so no setup made from it can be "
+                     << "shorter than the trailer floor; the trailer search's unit tests cover it";
     // One byte short of the smallest file that can hold a trailer above the floor,
     // with a valid-looking trailer at its end that must not be found.
     std::string shortFile = file.substr(0, kTrailerSearchFloor + kTrailerSize - 1 - kTrailerSize) +
