@@ -140,8 +140,10 @@ void FormCreate(RunContext& ctx) {
     if (ReadSetupInteger(ctx, "InstallMode") == 1) EnterUpdateMode(ctx);
     FillItemOptions(ctx);
 
-    // The wizard pages are not built yet, so a run started without "/S" installs at
-    // once as well; it still shows its questions and messages.
-    RunInstallation(ctx);
-    FinishSetup(ctx);
+    if (ctx.Silent) {
+        RunInstallation(ctx);
+        FinishSetup(ctx);
+        return;
+    }
+    // Otherwise the wizard is shown and leads the user to the installation.
 }

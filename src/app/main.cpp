@@ -1,11 +1,13 @@
-// Program entry of the setup runtime: restrict DLL loading, then hand over to
-// start-up. Everything else lives in the qvruntime library.
+// Program entry of the setup runtime: restrict DLL loading, run start-up, then show
+// the wizard until it closes. Everything else lives in the qvruntime library.
 #include "app/CommandLine.h"
 #include "app/RunContext.h"
 #include "app/Startup.h"
 #include "text/RunEnd.h"
+#include "wizard/Unit1.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 namespace {
 
@@ -32,14 +34,24 @@ void __verbose_terminate_handler() { ExitProcess(1); }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
+    // The folder browser and the shell need COM on this, the only, thread.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     static RunContext ctx;
     ctx.Args = CommandLineArgs();
+    static TForm1 form(ctx);
     try {
+        // Returns only when the wizard is to be shown: a silent run ends inside.
         FormCreate(ctx);
+        if (!form.Create()) {
+            AbortSetup(ctx);
+            return 1;
+        }
+        form.Show();
+        return form.Run();
     } catch (...) {
         // Nothing should get here; if something does, the run still cleans up after
         // itself and reports a failure rather than crashing or claiming success.
         AbortSetup(ctx);
     }
-    return 0;
+    return 1;
 }

@@ -1,0 +1,116 @@
+#include "wizard/PageRules.h"
+
+#include <cstdio>
+
+namespace {
+
+bool IsDriveLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string WithoutTrailingBackslash(std::string s) {
+    if (!s.empty() && s.back() == '\\') s.pop_back();
+    return s;
+}
+
+// The folder part of a path: everything before its last backslash.
+std::string ParentOf(const std::string& path) {
+    size_t p = path.find_last_of('\\');
+    return p == std::string::npos ? std::string() : path.substr(0, p);
+}
+
+} // namespace
+
+std::string FormatSize(int64_t bytes, char decimalSeparator) {
+    static const char* const kUnits[] = {"GB", "MB", "KB"};
+    char buf[64];
+    for (int i = 0; i < 3; ++i) {
+        const int64_t unit = int64_t{1} << (30 - 10 * i);
+        if (bytes < unit) continue;
+        std::snprintf(buf, sizeof buf, "%.2f %s", static_cast<double>(bytes) / unit, kUnits[i]);
+        // snprintf writes the C locale's point; the user's separator replaces it.
+        for (char* p = buf; *p; ++p)
+            if (*p == '.') *p = decimalSeparator;
+        return buf;
+    }
+    if (bytes == 0) return "0 byte";
+    std::snprintf(buf, sizeof buf, "%d bytes", static_cast<int>(bytes));
+    return buf;
+}
+
+std::string TrimBlanks(const std::string& text) {
+    size_t b = 0, e = text.size();
+    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
+        --e;
+    return text.substr(b, e - b);
+}
+
+DestinationCheck ClassifyDestination(const std::string& trimmed) {
+    if (trimmed.size() < 2) return DestinationCheck::TooShort;
+    if (trimmed[1] == ':' && IsDriveLetter(trimmed[0])) return DestinationCheck::DriveSpace;
+    return DestinationCheck::NotTested;
+}
+
+std::string SpaceDriveRoot(const std::string& folder) {
+    if (folder.size() > 1 && folder[1] == ':') return folder.substr(0, 1) + ":\\";
+    return {};
+}
+
+int FirstMissingField(const InfoField (&fields)[3]) {
+    for (int i = 0; i < 3; ++i)
+        if (fields[i].shown && fields[i].required && TrimBlanks(fields[i].text).empty()) return i;
+    return -1;
+}
+
+std::string BrowseLastComponent(const std::string& edit1) {
+    const std::string folder = WithoutTrailingBackslash(TrimBlanks(edit1));
+    size_t p = folder.find_last_of('\\');
+    return p == std::string::npos ? folder : folder.substr(p + 1);
+}
+
+std::string BrowseStart(const std::string& edit1, bool (*folderExists)(const std::string&)) {
+    std::string start = ParentOf(TrimBlanks(edit1));
+    if (!folderExists(start)) start = ParentOf(start);
+    return start;
+}
+
+std::string BrowseResult(const std::string& chosen, const std::string& last, int mode) {
+    if (chosen.size() < 2) return {};
+    std::string path = WithoutTrailingBackslash(chosen);
+    if (mode == 0) {
+        path += "\\" + last;
+    } else if (mode == 2) {
+        // The drive root: the chosen folder's text up to and including its first
+        // backslash ("D:" alone when a root was chosen, completed below).
+        size_t p = path.find('\\');
+        if (p != std::string::npos) path = path.substr(0, p + 1);
+    }
+    if (path.size() == 2 && path[1] == ':') path += "\\";
+    return path;
+}
+
+std::string ReadySummary(const ReadyInput& in) {
+    std::string s;
+    auto line = [&s](const char* indent, const std::string& text) {
+        s += indent;
+        s += text;
+        s += "\r\n";
+    };
+    line("", in.destinationLabel);
+    line("\t", in.destination);
+    line("", "");
+    if (!in.noProgramGroup) {
+        line("", in.groupLabel);
+        line("\t", in.group);
+    }
+    if (in.desktop || in.quickLaunch || in.associate) {
+        line("", "");
+        line("", in.tasksLabel);
+        if (in.desktop) line("\t", in.desktopCaption);
+        if (in.quickLaunch) line("\t", in.quickLaunchCaption);
+        if (in.associate) line("\t", in.associateCaption);
+    }
+    return s;
+}

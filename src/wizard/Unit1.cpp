@@ -1,0 +1,371 @@
+// The wizard window: its window procedure, the message loop and the navigation
+// between pages (ShowPage, Next, Back, Cancel and the close query).
+#include "wizard/Unit1.h"
+
+#include "app/RunContext.h"
+#include "config/SetupKeys.h"
+#include "engine/Commands.h"
+#include "engine/InstallationRun.h"
+#include "platform/Redirection.h"
+#include "text/Language.h"
+#include "text/RunEnd.h"
+#include "wizard/ControlIds.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+#include <shellapi.h>
+
+namespace {
+
+// Posted on the first activation: the first page is shown once the activation itself
+// is over, so that the installation (when every page is switched off) never runs
+// inside the activation message.
+constexpr UINT kMsgFirstPage = WM_APP + 1;
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void LoadRichEditLibrary() {
+    // From the system folder only: a setup runs from folders where a planted copy of
+    // a system DLL must not be picked up.
+    char dir[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    LoadLibraryA((std::string(dir) + "\\riched20.dll").c_str());
+}
+
+} // namespace
+
+TForm1::TForm1(RunContext& ctx) : ctx_(ctx) {}
+
+TForm1::~TForm1() {
+    ctx_.InstallViewChanged = nullptr;
+    ctx_.WizardBack = nullptr;
+    if (wnd_) DestroyWindow(wnd_);
+    ReleaseGdi();
+}
+
+bool TForm1::Create() {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    LoadRichEditLibrary();
+
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kFormClassName;
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
+    RegisterClassExA(&wc); // a second form in the same process finds it registered
+
+    CreateFonts();
+    CreateBackgrounds();
+
+    RECT r{0, 0, 500, 362};
+    AdjustWindowRectEx(&r, kFormStyle, FALSE, WS_EX_CONTROLPARENT);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    wnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kFormClassName, ctx_.TitleCaption.c_str(),
+                           kFormStyle, x, y, w, h, nullptr, nullptr, wc.hInstance, this);
+    if (!wnd_) return false;
+    CreateControls();
+    FillFromContext();
+
+    ctx_.InstallViewChanged = [this] { ShowInstallView(); };
+    ctx_.WizardBack = [this] {
+        // A command's stop signal: one page back; the Next that ran the command then
+        // advances to the page where it was pressed. The folder field gets the focus.
+        ShowPage(page_ - 1, Direction::Backward);
+        Focus(kIdEdit1);
+    };
+    return true;
+}
+
+void TForm1::Show() {
+    ShowWindow(wnd_, SW_SHOWNORMAL);
+    SetForegroundWindow(wnd_);
+    // Without a display that grants activation the first page must still come.
+    if (firstActivation_) PostMessageA(wnd_, kMsgFirstPage, 0, 0);
+}
+
+int TForm1::Run() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // Enter in the language list, the folder field or the group list acts as Next.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && IsNextField(msg.hwnd)) {
+            PostMessageA(wnd_, WM_COMMAND, MAKEWPARAM(kIdBtnNext, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(Ctl(kIdBtnNext)));
+            continue;
+        }
+        if (!wnd_ || !IsDialogMessageA(wnd_, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (failed_) AbortSetup(ctx_); // a handler failed in a way the run cannot survive
+    }
+    return 0;
+}
+
+bool TForm1::IsNextField(HWND wnd) const {
+    if (!wnd_ || !wnd) return false;
+    for (int id : {kIdComboLng, kIdEdit1, kIdComboBox1}) {
+        HWND c = Ctl(id);
+        if (wnd != c && GetParent(wnd) != c) continue;
+        // An open drop-down list takes its own Enter.
+        return id == kIdEdit1 || !SendMessageA(c, CB_GETDROPPEDSTATE, 0, 0);
+    }
+    return false;
+}
+
+LRESULT CALLBACK TForm1::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    TForm1* form;
+    if (msg == WM_NCCREATE) {
+        form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->wnd_ = wnd;
+    } else {
+        form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    }
+    if (!form) return DefWindowProcA(wnd, msg, wParam, lParam);
+    // No exception may leave a window procedure: it is recorded, and the message loop
+    // ends the run once this message is done.
+    try {
+        return form->HandleMessage(msg, wParam, lParam);
+    } catch (...) {
+        form->failed_ = true;
+        return 0;
+    }
+}
+
+LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE && firstActivation_)
+            PostMessageA(wnd_, kMsgFirstPage, 0, 0);
+        break;
+    case kMsgFirstPage:
+        FormActivate();
+        return 0;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH b = ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+            return reinterpret_cast<LRESULT>(b);
+        break;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_CLOSE:
+        FormClose();
+        return 0;
+    case WM_DESTROY:
+        ctx_.InstallViewChanged = nullptr;
+        ctx_.WizardBack = nullptr;
+        wnd_ = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(wnd_, msg, wParam, lParam);
+}
+
+void TForm1::OnCommand(int id, int code) {
+    switch (id) {
+    case kIdBtnNext:
+        if (code == BN_CLICKED) BtnNextClick();
+        return;
+    case kIdBtnBack:
+        if (code == BN_CLICKED) BtnBackClick();
+        return;
+    case kIdBtnCancel:
+        if (code == BN_CLICKED) BtnCancelClick();
+        return;
+    case kIdComboLng:
+        if (code == CBN_SELCHANGE) ComboLngChange();
+        return;
+    case kIdCheckBox1:
+        if (code == BN_CLICKED) CheckBox1Click();
+        return;
+    case kIdCheckPrograms:
+        if (code == BN_CLICKED) CheckProgramsClick();
+        PullFields();
+        return;
+    case kIdButton4:
+        if (code == BN_CLICKED) Button4Click();
+        return;
+    case kIdLPublisher:
+        if (code == STN_CLICKED) LPublisherClick();
+        return;
+    case kIdCheckLaunchFile:
+    case kIdCheckViewReadme:
+    case kIdCheckCustomRun:
+    case kIdRadioRestartNow:
+    case kIdRadioRestartLater:
+        if (code == BN_CLICKED) Focus(kIdBtnNext);
+        return;
+    case kIdEUser:
+    case kIdECompany:
+    case kIdECustomInfo:
+        if (code == EN_CHANGE && !updating_) {
+            userInfoTyped_ = true;
+            PullFields();
+        }
+        return;
+    case kIdEdit1:
+        if (code == EN_CHANGE && !updating_) PullFields();
+        return;
+    case kIdComboBox1:
+        if (code == CBN_EDITCHANGE || code == CBN_SELCHANGE) PullFields();
+        if (code == CBN_SELCHANGE) {
+            // The field itself still holds the former text at this point.
+            LRESULT sel = SendMessageA(Ctl(kIdComboBox1), CB_GETCURSEL, 0, 0);
+            if (sel >= 0 && static_cast<size_t>(sel) < ctx_.ProgramGroups.size())
+                ctx_.ComboBox1 = ctx_.ProgramGroups[sel];
+        }
+        return;
+    case kIdCheckDesktop:
+    case kIdCheckQuick:
+    case kIdCheckAssociate:
+        if (code == BN_CLICKED) PullFields();
+        return;
+    }
+}
+
+LRESULT TForm1::OnNotify(NMHDR* header) {
+    if (header->code != EN_LINK) return 0;
+    auto* link = reinterpret_cast<ENLINK*>(header);
+    if (link->msg == WM_LBUTTONDOWN && link->chrg.cpMax > link->chrg.cpMin) {
+        const LONG length = link->chrg.cpMax - link->chrg.cpMin;
+        std::string text(static_cast<size_t>(length) + 2, '\0');
+        TEXTRANGEA range{link->chrg, text.data()};
+        SendMessageA(header->hwndFrom, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        text.resize(std::char_traits<char>::length(text.c_str()));
+        SHELLEXECUTEINFOA info{};
+        info.cbSize = sizeof info;
+        info.hwnd = wnd_;
+        info.lpFile = text.c_str();
+        info.nShow = SW_SHOWNORMAL;
+        ShellExecuteExA(&info);
+    }
+    return 0; // every link notification is answered with 0
+}
+
+void TForm1::FormActivate() {
+    if (!firstActivation_) return;
+    firstActivation_ = false;
+    ShowPage(kPageLanguage, Direction::Forward);
+}
+
+void TForm1::ShowPage(int page, Direction direction) {
+    page_ = NextPage(page, ctx_.PageTable, direction);
+    if (page_ == kPageNone) return; // nothing is shown until the next advance
+
+    for (int c = kPanel1; c < kCount; ++c)
+        ShowContainer(c, false);
+    for (int id :
+         {kIdComboLng, kIdCheckLaunchFile, kIdCheckViewReadme, kIdCheckCustomRun, kIdRadioGroup1})
+        SetVisible(id, false);
+    SetText(kIdBtnBack, LanguageText(ctx_, "Buttons", kCaptionBack));
+    SetText(kIdBtnCancel, LanguageText(ctx_, "Buttons", kCaptionCancel));
+
+    const ButtonStates b =
+        PageButtons(page_, ctx_.PageTable, ReadSetupBool(ctx_, "AcceptAgreement"));
+    SetText(kIdBtnNext, LanguageText(ctx_, "Buttons", b.nextCaption));
+    SetVisible(kIdBtnBack, b.backVisible);
+    SetVisible(kIdBtnNext, b.nextVisible);
+    SetVisible(kIdBtnCancel, b.cancelVisible);
+    Enable(kIdBtnNext, b.nextEnabled);
+
+    SetupPage(page_);
+    ShowContainer(UsesFullPanel(page_) ? kPanel1 : kPanel2, true);
+    if (!UsesFullPanel(page_)) ShowContainer(kP1 + page_ - kPageLicense, true);
+    ApplyVisibility();
+    FocusPage(page_);
+
+    if (page_ == kPageInstall) {
+        RunInstallPage();
+    } else if (page_ == kPageFinish && !FinishPageWaits(ctx_.PageTable)) {
+        // Finish at once: posted, so the window closes after this display unwinds and
+        // before the page is ever painted.
+        PostMessageA(wnd_, WM_COMMAND, MAKEWPARAM(kIdBtnNext, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(Ctl(kIdBtnNext)));
+    }
+}
+
+void TForm1::RunInstallPage() {
+    installing_ = true;
+    UpdateWindow(wnd_);
+    RunInstallation(ctx_);
+    installing_ = false;
+    if (ctx_.Cancel) {
+        // The user confirmed Cancel while the run was in a phase that goes on to its
+        // end: the run is over now; no Finish page and no finish actions, and the
+        // exit code tells the caller the installation was cancelled.
+        AbortSetup(ctx_);
+        return;
+    }
+    if (wnd_) ShowPage(kPageFinish, Direction::Forward);
+}
+
+void TForm1::BtnNextClick() {
+    HWND next = Ctl(kIdBtnNext);
+    if (installing_ || !wnd_ || !IsWindowVisible(next) || !IsWindowEnabled(next)) return;
+    PullFields();
+    switch (page_) {
+    case kPageUserInfo:
+        if (!CheckUserInfo()) return;
+        RunStageCommands(kStageUserInformation);
+        break;
+    case kPageDestination:
+        if (!CheckDestination()) return;
+        RunStageCommands(kStageFolderSelect);
+        break;
+    case kPageProgramGroup:
+        if (!CheckProgramGroup()) return;
+        break;
+    case kPageFinish:
+        FormClose();
+        return;
+    default:
+        break;
+    }
+    // The commands may have gone one page back; the advance starts from the page
+    // current now.
+    if (wnd_ && page_ < kPageInstall) ShowPage(page_ + 1, Direction::Forward);
+}
+
+void TForm1::BtnBackClick() {
+    HWND back = Ctl(kIdBtnBack);
+    if (installing_ || !IsWindowVisible(back)) return;
+    PullFields();
+    ShowPage(page_ - 1, Direction::Backward);
+}
+
+void TForm1::BtnCancelClick() {
+    FormClose();
+}
+
+void TForm1::FormClose() {
+    if (closing_ || !wnd_) return;
+    closing_ = true;
+    PullFields();
+    const CloseDecision d = FormCloseQuery(ctx_, wnd_, page_ == kPageInstall, page_ == kPageFinish,
+                                           ChosenFinishActions());
+    closing_ = false;
+    // A cancelled run is ended by the run itself, or after it returns (RunInstallPage).
+    if (d == CloseDecision::Close && wnd_) DestroyWindow(wnd_);
+}
+
+void TForm1::RunStageCommands(int stage) {
+    // A 64-bit setup's commands see the real system folders.
+    const bool redirect = ctx_.Is64 && ctx_.Config && ctx_.Config->SectionExists("Commands");
+    if (redirect) DisableRedirection(ctx_);
+    if (ctx_.Config)
+        for (const std::string& key : ctx_.Config->ReadSection("Commands"))
+            RunCommand(ctx_, stage, ctx_.Config->ReadString("Commands", key, ""));
+    if (redirect) RestoreRedirection(ctx_);
+}
