@@ -71,4 +71,41 @@ class TOSInfo {
     // Membership as older systems (or systems without CheckTokenMembership)
     // decide it: by walking the groups of the thread's or process's token.
     static bool IsGroupMemberByTokenGroups(uint32_t rid);
+
+    // ---- Prerequisite detection (Prerequisites.cpp) ----
+    // Each reads HKEY_LOCAL_MACHINE afresh on every call, read-only, in the 64-bit
+    // view when view64 (the setup's 64-bit mark) is set. A missing key or value is
+    // "not installed" (-1, empty text or "0.0"), never an error.
+
+    // Display names of the levels; a configuration stores the required version of
+    // these three products as an index into them.
+    static const char* const DotNetVersionNames[12];
+    static const char* const SqlCompactVersionNames[4];
+    static const char* const SqlServerVersionNames[15];
+
+    static int32_t DotNetLevel(bool view64);                 // -1..11
+    static std::string InternetExplorerVersion(bool view64); // empty when not found
+    static std::string AcrobatReaderVersion();               // always the 32-bit view; "0.0"
+    static std::string JavaRuntimeVersion(bool view64);      // "0.0" when not found
+    static int32_t SqlCompactLevel(bool view64);             // -1..3
+    static int32_t SqlServerLevel(bool view64);              // -1..14
+
+    // The address HasInternetConnection tries by default.
+    static constexpr const char* ConnectionTestUrl =
+        "http://www.msftconnecttest.com/connecttest.txt";
+    // Whether address can be opened through the system's internet functions (with
+    // its preconfigured proxy). Blocks until the system answers: connecting,
+    // sending and receiving wait ten seconds at most each, but name resolution is
+    // the system's and can take longer. True when the internet functions are
+    // unavailable: the test cannot be made, and a setup must not be refused for that.
+    static bool HasInternetConnection(const std::string& address = ConnectionTestUrl);
+
+    // A version text cut after the character that follows its first "." (so
+    // 11.0.9600 gives 11.0 and 9.11 gives 9.1). A text without "." stays whole: a
+    // year such as 2015 or a major number such as 10 keeps all its digits.
+    // DecimalValue reads such a text as a number ("." as decimal point, digits
+    // only); false when it is not one.
+    static std::string CutVersion(const std::string& text);
+    static bool DecimalValue(const std::string& text, double& value);
+    // ---- end of prerequisite detection ----
 };

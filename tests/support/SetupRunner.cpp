@@ -40,6 +40,12 @@ void WriteMinimalProject(const std::string& projectDir, const std::string& setup
     std::string head = "[Setup]\r\n";
     if (setupBody.find("AppName=") == std::string::npos) head += "AppName=Test Product\r\n";
     if (setupBody.find("AppVersion=") == std::string::npos) head += "AppVersion=1.0\r\n";
+    // Every system the system check knows is supported, unless the body says otherwise.
+    for (const char* os : {"Windows XP", "Windows Vista", "Windows 7", "Windows 8", "Windows 8.1",
+                           "Windows Server 2003", "Windows Server 2008", "Windows Server 2008 R2",
+                           "Windows Server 2012", "Windows Server 2012 R2"})
+        if (setupBody.find(std::string(os) + "=") == std::string::npos)
+            head += std::string(os) + "=1\r\n";
     WriteFileBytes(projectDir + "\\setup.ini", head + setupBody);
     WriteFileBytes(projectDir + "\\setup\\qvwizard.bmp", MakeBitmapFile(16, 32));
     WriteFileBytes(projectDir + "\\setup\\qvheader.bmp", MakeBitmapFile(8, 8));
