@@ -186,7 +186,13 @@ TEST_F(PackageTest, SetupCabinetOfExactBlockMultiple) {
     std::vector<mksetup::CabEntry> entries;
     for (const char* f : {"qvwizard.bmp", "qvheader.bmp", "Englishqv.lng"})
         entries.push_back({project + "\\setup\\" + f, f});
-    WriteFileBytes(staging + "\\qvsetup.ini", "[Setup]\r\nAppName=X\r\n");
+    // Any system the prefix may report counts as supported, so no question comes up.
+    std::string ini = "[Setup]\r\nAppName=X\r\n";
+    for (const char* os : {"Windows XP", "Windows Vista", "Windows 7", "Windows 8", "Windows 8.1",
+                           "Windows Server 2003", "Windows Server 2008", "Windows Server 2008 R2",
+                           "Windows Server 2012", "Windows Server 2012 R2"})
+        ini += std::string(os) + "=1\r\n";
+    WriteFileBytes(staging + "\\qvsetup.ini", ini);
     entries.push_back({staging + "\\qvsetup.ini", "qvsetup.ini"});
     entries.push_back({staging + "\\filler.bin", "filler.bin"});
 
