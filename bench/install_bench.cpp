@@ -15,6 +15,8 @@
 #include "platform/FileUtil.h"
 
 #include <windows.h>
+
+#include "BenchClock.h"
 #include <psapi.h>
 
 #include <algorithm>
@@ -29,17 +31,6 @@
 namespace {
 
 constexpr size_t kTrailer = 13;
-
-double Now() {
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(freq.QuadPart);
-}
 
 struct Sample {
     double seconds = 0;

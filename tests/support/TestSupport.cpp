@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "FileIo.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -31,26 +33,7 @@ ScratchDir::~ScratchDir() { RemoveTree(path_); }
 
 std::string ScratchDir::operator/(const std::string& name) const { return path_ + "\\" + name; }
 
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = path + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
-}
+void RemoveTree(const std::string& path) { mksetup::RemoveFolderTree(path); }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
