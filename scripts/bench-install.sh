@@ -30,6 +30,12 @@ write_project() {
         printf '[Setup]\r\nAppName=QV Bench\r\nAppVersion=1.0\r\n'
         printf 'GUID={5B0C1D8E-2F43-4A6B-8C9D-0E1F2A3B4C5D}\r\n'
         printf 'InstallationPath=<ProgramFiles>\\QV Bench\r\nAdmin=0\r\nInstallLevel=2\r\n'
+        # Every system the prefix may report is supported: no check stops a silent run.
+        for os in "Windows XP" "Windows Vista" "Windows 7" "Windows 8" "Windows 8.1" \
+                  "Windows Server 2003" "Windows Server 2008" "Windows Server 2008 R2" \
+                  "Windows Server 2012" "Windows Server 2012 R2"; do
+            printf '%s=1\r\n' "$os"
+        done
         printf '\r\n[Payload]\r\n'
         if [ -n "$payload" ]; then printf '0=payload?<InstallDir>?OVERWRITE?No\r\n'; fi
     } >"$dir/setup.ini"
