@@ -3,6 +3,7 @@
 #include "app/RunContext.h"
 #include "config/SetupKeys.h"
 #include "platform/MessagePump.h"
+#include "sysinfo/CustomPrerequisites.h"
 #include "sysinfo/OpenLink.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
@@ -133,6 +134,8 @@ void RunRequirementChecks(RunContext& ctx) {
     if (ReadSetupBool(ctx, "Internet") && !TOSInfo::HasInternetConnection() &&
         (ctx.Silent || Ask(ctx, 5, "", MB_YESNO) != IDYES))
         return RefuseSetup(ctx);
+    for (const std::string& key : ctx.Config->ReadSection("Prerequisites"))
+        CheckCustomPrerequisite(ctx, ctx.Config->ReadString("Prerequisites", key, ""));
     Outcome outcome;
     do {
         Sleep(500);
