@@ -136,10 +136,12 @@ void RunRequirementChecks(RunContext& ctx) {
         return RefuseSetup(ctx);
     for (const std::string& key : ctx.Config->ReadSection("Prerequisites"))
         CheckCustomPrerequisite(ctx, ctx.Config->ReadString("Prerequisites", key, ""));
-    Outcome outcome;
-    do {
+    // The pause lets a product installer that was just started finish settling; before
+    // the first examination nothing has run yet, so every setup would only wait.
+    Outcome outcome = CheckProducts(ctx);
+    while (outcome == Outcome::Again) {
         Sleep(500);
         ProcessMessages();
         outcome = CheckProducts(ctx);
-    } while (outcome == Outcome::Again);
+    }
 }
