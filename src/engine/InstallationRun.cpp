@@ -19,13 +19,6 @@ namespace {
 
 using Handler = std::function<void(RunContext&, const std::string&)>;
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
-}
-
 void SetTask(RunContext& ctx, int index) {
     ctx.LTask = LanguageText(ctx, "Install", index);
     ctx.ShowInstallView();

@@ -173,7 +173,6 @@ uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
 
 void OpenPackage(RunContext& ctx) {
     ctx.SetupTempDir = DrawSetupTempDir(TempDir());
-    if (ctx.SetupFile.empty()) ctx.SetupFile = ModulePath();
     uint32_t code = UnpackSetupPackage(ctx, ctx.SetupFile);
     if (code != 0) FailSetup(ctx, code);
 }

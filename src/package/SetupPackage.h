@@ -55,6 +55,6 @@ std::string DrawSetupTempDir(const std::string& tempDir);
 // FailSetup must end the run with. ctx.SetupTempDir must already hold the folder.
 uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile);
 
-// The first step of start-up: draws the setup temp folder and unpacks the running
-// program's own package. Does not return on failure (FailSetup).
+// The first step of start-up: draws the setup temp folder and unpacks the package of
+// ctx.SetupFile (the running program). Does not return on failure (FailSetup).
 void OpenPackage(RunContext& ctx);

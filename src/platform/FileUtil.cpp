@@ -89,6 +89,13 @@ bool SameText(const std::string& a, const std::string& b) {
     return true;
 }
 
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return s.substr(b, e - b);
+}
+
 std::string UpperCase(const std::string& s) {
     std::string r = s;
     for (char& c : r) c = AsciiUpper(c);

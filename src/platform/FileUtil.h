@@ -25,3 +25,5 @@ bool ForceDirectories(const std::string& path);
 // ASCII case-insensitive comparison (texts are in the system code page).
 bool SameText(const std::string& a, const std::string& b);
 std::string UpperCase(const std::string& s);
+// Without the blanks and control characters at either end.
+std::string Trim(const std::string& s);

@@ -79,7 +79,7 @@ void TForm1::UpdateSpaceFree(const std::string& folder) {
 }
 
 bool TForm1::CheckDestination() {
-    const std::string folder = TrimBlanks(Text(kIdEdit1));
+    const std::string folder = Trim(Text(kIdEdit1));
     SetText(kIdEdit1, folder);
     ctx_.Edit1 = folder;
     switch (ClassifyDestination(folder)) {

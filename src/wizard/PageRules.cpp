@@ -1,16 +1,13 @@
 #include "wizard/PageRules.h"
 
+#include "platform/FileUtil.h"
+
 #include <cstdio>
 
 namespace {
 
 bool IsDriveLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-std::string WithoutTrailingBackslash(std::string s) {
-    if (!s.empty() && s.back() == '\\') s.pop_back();
-    return s;
 }
 
 // The folder part of a path: everything before its last backslash.
@@ -38,15 +35,6 @@ std::string FormatSize(int64_t bytes, char decimalSeparator) {
     return buf;
 }
 
-std::string TrimBlanks(const std::string& text) {
-    size_t b = 0, e = text.size();
-    while (b < e && static_cast<unsigned char>(text[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ')
-        --e;
-    return text.substr(b, e - b);
-}
-
 DestinationCheck ClassifyDestination(const std::string& trimmed) {
     if (trimmed.size() < 2) return DestinationCheck::TooShort;
     if (trimmed[1] == ':' && IsDriveLetter(trimmed[0])) return DestinationCheck::DriveSpace;
@@ -60,25 +48,25 @@ std::string SpaceDriveRoot(const std::string& folder) {
 
 int FirstMissingField(const InfoField (&fields)[3]) {
     for (int i = 0; i < 3; ++i)
-        if (fields[i].shown && fields[i].required && TrimBlanks(fields[i].text).empty()) return i;
+        if (fields[i].shown && fields[i].required && Trim(fields[i].text).empty()) return i;
     return -1;
 }
 
 std::string BrowseLastComponent(const std::string& edit1) {
-    const std::string folder = WithoutTrailingBackslash(TrimBlanks(edit1));
+    const std::string folder = ExcludeTrailingBackslash(Trim(edit1));
     size_t p = folder.find_last_of('\\');
     return p == std::string::npos ? folder : folder.substr(p + 1);
 }
 
 std::string BrowseStart(const std::string& edit1, bool (*folderExists)(const std::string&)) {
-    std::string start = ParentOf(TrimBlanks(edit1));
+    std::string start = ParentOf(Trim(edit1));
     if (!folderExists(start)) start = ParentOf(start);
     return start;
 }
 
 std::string BrowseResult(const std::string& chosen, const std::string& last, int mode) {
     if (chosen.size() < 2) return {};
-    std::string path = WithoutTrailingBackslash(chosen);
+    std::string path = ExcludeTrailingBackslash(chosen);
     if (mode == 0) {
         path += "\\" + last;
     } else if (mode == 2) {

@@ -9,8 +9,6 @@
 // the given decimal separator.
 std::string FormatSize(int64_t bytes, char decimalSeparator);
 
-// text without leading and trailing blanks (any character up to the space).
-std::string TrimBlanks(const std::string& text);
 
 // What the Destination page's Next does with the trimmed folder.
 enum class DestinationCheck {

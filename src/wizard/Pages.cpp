@@ -4,6 +4,7 @@
 #include "config/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
+#include "platform/FileUtil.h"
 #include "wizard/ControlIds.h"
 #include "wizard/PageRules.h"
 #include "wizard/Unit1.h"
@@ -261,7 +262,7 @@ void TForm1::CheckProgramsClick() {
 }
 
 bool TForm1::CheckProgramGroup() {
-    if (!TrimBlanks(ctx_.ComboBox1).empty()) return true;
+    if (!Trim(ctx_.ComboBox1).empty()) return true;
     ctx_.Prompt->MessageBox(wnd_, Lang("ShortcutsFolder", 0), ctx_.TitleCaption,
                             MB_OK | MB_ICONWARNING);
     Focus(kIdComboBox1);

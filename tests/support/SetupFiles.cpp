@@ -80,13 +80,14 @@ void SetFileTimeLocal(const std::string& path, int y, int mo, int d, int h, int 
     st.wMinute = static_cast<WORD>(mi);
     st.wSecond = static_cast<WORD>(s);
     FILETIME local, utc;
-    SystemTimeToFileTime(&st, &local);
-    LocalFileTimeToFileTime(&local, &utc);
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
     HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    SetFileTime(f, nullptr, nullptr, &utc);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot open " << path;
+    BOOL ok = SetFileTime(f, nullptr, nullptr, &utc);
     CloseHandle(f);
+    ASSERT_TRUE(ok) << "cannot set the time of " << path;
 }
 
 unsigned long long FileWriteTime(const std::string& path) {

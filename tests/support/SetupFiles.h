@@ -18,7 +18,8 @@ void RewriteSetupIni(const std::string& setupPath,
 // Replaces the text between "key=" and the end of its line in an INI text.
 void SetIniValue(std::string& ini, const std::string& key, const std::string& value);
 
-// Sets a file's last-write time (local time, given as y m d h m s).
+// Sets a file's last-write time (local time, given as y m d h m s; even seconds survive
+// the cabinets' DOS time format exactly). Fails the test when it cannot.
 void SetFileTimeLocal(const std::string& path, int y, int mo, int d, int h, int mi, int s);
 // A file's last-write time as a 64-bit count of 100 ns units (UTC).
 unsigned long long FileWriteTime(const std::string& path);

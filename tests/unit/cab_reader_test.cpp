@@ -1,6 +1,7 @@
 // TSTCabReader: extraction through the system's FDI, with cabinets made
 // by the builder's FCI writer.
 #include "CabWriter.h"
+#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
 #include "package/CabSTConsts.h"
@@ -32,26 +33,6 @@ uint64_t Ticks(const FILETIME& f) {
     return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-// Sets the last-write time of a file to a local date and time (even seconds, so the
-// DOS format keeps it exactly).
-void SetLocalWriteTime(const std::string& path, WORD y, WORD mo, WORD d, WORD h, WORD mi,
-                       WORD s) {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    FILETIME local, utc;
-    ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-    HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(SetFileTime(f, nullptr, nullptr, &utc));
-    CloseHandle(f);
-}
 
 DWORD Attrs(const std::string& path) { return GetFileAttributesA(path.c_str()); }
 
@@ -129,9 +110,9 @@ TEST(CabReader, RestoresDateTimeAndAttributes) {
     std::string plain = MakeSource(dir, "plain", "plain data");
     std::string ro = MakeSource(dir, "ro", "read-only data");
     std::string hid = MakeSource(dir, "hid", "hidden data");
-    SetLocalWriteTime(plain, 2011, 5, 6, 10, 20, 30);
-    SetLocalWriteTime(ro, 1999, 12, 31, 23, 59, 58);
-    SetLocalWriteTime(hid, 2020, 2, 29, 0, 0, 2);
+    SetFileTimeLocal(plain, 2011, 5, 6, 10, 20, 30);
+    SetFileTimeLocal(ro, 1999, 12, 31, 23, 59, 58);
+    SetFileTimeLocal(hid, 2020, 2, 29, 0, 0, 2);
     ASSERT_TRUE(SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetFileAttributesA(hid.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     std::string cab = dir / "t.cab";

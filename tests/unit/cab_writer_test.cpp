@@ -1,6 +1,7 @@
 // The builder's FCI cabinet writer: MSZIP, one folder, dates/times/attributes of the
 // sources, failures, sets.
 #include "CabWriter.h"
+#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
 
@@ -62,22 +63,6 @@ CabInfo Parse(const std::string& b) {
     return info;
 }
 
-void SetLocalWriteTime(const std::string& path, WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
-    SYSTEMTIME st{};
-    st.wYear = y;
-    st.wMonth = mo;
-    st.wDay = d;
-    st.wHour = h;
-    st.wMinute = mi;
-    st.wSecond = s;
-    FILETIME local, utc;
-    ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-    HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(SetFileTime(f, nullptr, nullptr, &utc));
-    CloseHandle(f);
-}
 
 void DosTimeOf(const std::string& path, WORD& date, WORD& time) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
@@ -148,8 +133,8 @@ TEST(CabWriter, NoCompressionMode) {
 TEST(CabWriter, StoresDateTimeAndAttributes) {
     ScratchDir dir;
     std::string a = Source(dir, "a", "A"), b = Source(dir, "b", "B"), c = Source(dir, "c", "C");
-    SetLocalWriteTime(a, 2004, 2, 29, 13, 14, 16);
-    SetLocalWriteTime(b, 1985, 1, 1, 0, 0, 0);
+    SetFileTimeLocal(a, 2004, 2, 29, 13, 14, 16);
+    SetFileTimeLocal(b, 1985, 1, 1, 0, 0, 0);
     ASSERT_TRUE(SetFileAttributesA(b.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                   FILE_ATTRIBUTE_ARCHIVE));
     ASSERT_TRUE(SetFileAttributesA(c.c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));

@@ -1,5 +1,6 @@
 // The newer-file comparison (versions, else times), file dates, and the release of a
 // library before it is replaced, with the containment of faults inside it.
+#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "engine/FilePlacement.h"
 #include "sysinfo/SystemInfo.h"
@@ -17,25 +18,14 @@
 
 namespace {
 
+void SetWriteTime(const std::string& path, int year) {
+    SetFileTimeLocal(path, year, 5, 6, 12, 0, 0);
+}
+
 uint64_t Ticks(const FILETIME& f) {
     return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-void SetWriteTime(const std::string& path, WORD year) {
-    SYSTEMTIME st{};
-    st.wYear = year;
-    st.wMonth = 5;
-    st.wDay = 6;
-    st.wHour = 12;
-    FILETIME local, utc;
-    SystemTimeToFileTime(&st, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    HANDLE f =
-        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    SetFileTime(f, nullptr, nullptr, &utc);
-    CloseHandle(f);
-}
 
 std::array<uint32_t, 4> Parts(const std::string& v) {
     std::array<uint32_t, 4> p{};

@@ -2,6 +2,7 @@
 // cabinets, a configuration with [Files] records, and a prompt that answers with
 // scripted buttons.
 #include "CabWriter.h"
+#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "app/RunContext.h"
 #include "config/IniFile.h"
@@ -19,6 +20,10 @@
 #include <vector>
 
 namespace {
+
+void SetWriteTime(const std::string& path, int year, int month, int day) {
+    SetFileTimeLocal(path, year, month, day, 10, 0, 0);
+}
 
 struct RunEndedForTest {
     uint32_t code;
@@ -87,21 +92,6 @@ FILETIME LastWrite(const std::string& path) {
     return d.ftLastWriteTime;
 }
 
-void SetWriteTime(const std::string& path, WORD year, WORD month, WORD day) {
-    SYSTEMTIME st{};
-    st.wYear = year;
-    st.wMonth = month;
-    st.wDay = day;
-    st.wHour = 10;
-    FILETIME local, utc;
-    SystemTimeToFileTime(&st, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    HANDLE f =
-        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    SetFileTime(f, nullptr, nullptr, &utc);
-    CloseHandle(f);
-}
 
 std::string NameOf(const std::string& path) {
     return path.substr(path.rfind('\\') + 1);

@@ -1,5 +1,6 @@
 // The wizard's page order, skip rules and button states, and the pure rules of the
 // page behaviours (sizes, Next checks, folder browser results, Ready summary).
+#include "platform/FileUtil.h"
 #include "wizard/PageRules.h"
 #include "wizard/PageSequence.h"
 
@@ -128,7 +129,7 @@ TEST(PageRules, DestinationAndRequiredFieldChecks) {
     EXPECT_EQ(ClassifyDestination("\\\\server\\share"), DestinationCheck::NotTested);
     EXPECT_EQ(SpaceDriveRoot("D:\\Tools"), "D:\\");
     EXPECT_EQ(SpaceDriveRoot("\\\\server\\share"), ""); // shown as no space
-    EXPECT_EQ(TrimBlanks(" \t C:\\App \r\n"), "C:\\App");
+    EXPECT_EQ(Trim(" \t C:\\App \r\n"), "C:\\App");
 
     InfoField fields[3] = {{true, true, "Ann"}, {true, false, ""}, {false, true, ""}};
     EXPECT_EQ(FirstMissingField(fields), -1); // optional and hidden fields may be empty
