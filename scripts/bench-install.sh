@@ -48,18 +48,11 @@ write_project "$data/empty" ""
 # persistent server, so each start of a program is a warm one.
 export WINEPREFIX="$build/bench-wineprefix" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    export DISPLAY=:78
-    if [ ! -e /tmp/.X11-unix/X78 ]; then
-        Xvfb :78 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do [ -e /tmp/.X11-unix/X78 ] && break; sleep 0.1; done
-    fi
-fi
+source "$root/scripts/wine-session.sh"
+if [ -z "${DISPLAY:-}" ]; then start_private_display; fi
 stop() {
     wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    stop_private_display
 }
 trap stop EXIT
 rm -rf "$WINEPREFIX"

@@ -8,6 +8,6 @@ build="${1:-$root/build}"
 cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 source "$root/scripts/wine-session.sh"
-wine_session_start "$build"
+wine_session_start "$build" private
 trap wine_session_stop EXIT
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
