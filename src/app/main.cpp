@@ -3,11 +3,14 @@
 #include "app/CommandLine.h"
 #include "app/RunContext.h"
 #include "app/Startup.h"
+#include "platform/Error.h"
 #include "text/RunEnd.h"
 #include "wizard/Unit1.h"
 
 #include <windows.h>
 #include <objbase.h>
+
+#include <new>
 
 namespace {
 
@@ -31,6 +34,20 @@ void RestrictDllSearch() {
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { ExitProcess(1); }
 } // namespace __gnu_cxx
+
+// The library's own raisers of its error exceptions live in one object together with
+// every standard exception type and pull in a second, reference-counted string
+// implementation (about 40 KB). These raise the same conditions with the program's own
+// error type (a std::exception as well, so every handler still sees them).
+namespace std {
+void __throw_bad_alloc() { throw bad_alloc(); }
+void __throw_bad_array_new_length() { throw bad_array_new_length(); }
+void __throw_length_error(const char* what) { throw RuntimeError(what); }
+void __throw_logic_error(const char* what) { throw RuntimeError(what); }
+void __throw_out_of_range(const char* what) { throw RuntimeError(what); }
+void __throw_out_of_range_fmt(const char* format, ...) { throw RuntimeError(format); }
+void __throw_invalid_argument(const char* what) { throw RuntimeError(what); }
+} // namespace std
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();

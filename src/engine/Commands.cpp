@@ -14,7 +14,7 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include <stdexcept>
+#include "platform/Error.h"
 #include <vector>
 
 namespace {
@@ -81,7 +81,7 @@ bool PlatformMatches(const std::string& platform) {
     bool wow64 = false;
     try {
         wow64 = TOSInfo::IsWow64();
-    } catch (const std::runtime_error&) {
+    } catch (const RuntimeError&) {
         // A system that cannot tell is taken for 32-bit Windows.
     }
     return (platform == "X64") == wow64;

@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -72,18 +71,20 @@ class Profile {
         auto ticks = [](const FILETIME& t) {
             return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime;
         };
-        char line[256];
-        const int n = std::snprintf(
-            line, sizeof line,
-            "files %d placement %.4f copy %.4f extract %.4f record %.4f folders %.4f other %.4f "
-            "since-start %.4f\r\n",
-            files, total, copy, extract, record, folders, total - copy - extract - record - folders,
-            (ticks(now) - ticks(created)) / 1e7);
+        auto secs = [](double t) {
+            const uint64_t tenths = static_cast<uint64_t>(std::max(0.0, t) * 1e4 + 0.5);
+            return DecimalText(tenths / 10000) + "." + DecimalText(tenths % 10000, 4);
+        };
+        const std::string line = "files " + std::to_string(files) + " placement " + secs(total) +
+                                 " copy " + secs(copy) + " extract " + secs(extract) + " record " +
+                                 secs(record) + " folders " + secs(folders) + " other " +
+                                 secs(total - copy - extract - record - folders) + " since-start " +
+                                 secs((ticks(now) - ticks(created)) / 1e7) + "\r\n";
         HANDLE h = CreateFileA((TempDir() + "\\qvprofile.txt").c_str(), FILE_APPEND_DATA, 0,
                                nullptr, OPEN_ALWAYS, 0, nullptr);
         DWORD done;
         if (h == INVALID_HANDLE_VALUE) return;
-        WriteFile(h, line, static_cast<DWORD>(n), &done, nullptr);
+        WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &done, nullptr);
         CloseHandle(h);
     }
     double copy = 0, extract = 0, record = 0, folders = 0;

@@ -4,6 +4,7 @@
 #include "config/SetupKeys.h"
 #include "engine/UninstallRecord.h"
 #include "engine/Versions.h"
+#include "platform/FileUtil.h"
 #include "platform/Registry.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
@@ -11,18 +12,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
 
 namespace {
-
-std::string TodayText() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char buf[16];
-    snprintf(buf, sizeof buf, "%04u%02u%02u", static_cast<unsigned>(t.wYear),
-             static_cast<unsigned>(t.wMonth), static_cast<unsigned>(t.wDay));
-    return buf;
-}
 
 void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {
     AddLogLine(ctx, "Error creating registry key: " + keyText);
@@ -51,7 +42,7 @@ bool WriteValues(RunContext& ctx, TRegistry& reg) {
     if (!icon.empty()) text("DisplayIcon", icon);
     text("InstallLocation", ctx.Edit1);
     number("EstimatedSize", ReadSetupInteger(ctx, "FilesSize") / 1024);
-    text("InstallDate", TodayText());
+    text("InstallDate", CompactDate());
     text("HelpLink", ExpandText(ctx, ConstantValue(ctx, PathConstant::SupportLink)));
     text("Publisher", ConstantValue(ctx, PathConstant::CompanyName));
     text("UninstallString", ExpandText(ctx, "<InstallDir>\\Uninstall.exe"));

@@ -170,8 +170,8 @@ struct LinkFields {
 bool SaveLink(const LinkFields& f) {
     EnsureCom();
     IShellLinkA* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link))) ||
+    if (FAILED(CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER,
+                                __uuidof(IShellLinkA), reinterpret_cast<void**>(&link))) ||
         !link)
         return false;
     link->SetArguments(f.arguments.c_str());
@@ -183,7 +183,7 @@ bool SaveLink(const LinkFields& f) {
 
     bool saved = false;
     IPersistFile* file = nullptr;
-    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+    if (SUCCEEDED(link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file))) &&
         file) {
         const std::wstring wpath = Wide(f.path);
         saved = !wpath.empty() && SUCCEEDED(file->Save(wpath.c_str(), FALSE));

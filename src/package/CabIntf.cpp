@@ -2,8 +2,8 @@
 
 #include "package/CabSTComps.h"
 #include "package/CabSTConsts.h"
+#include "platform/FileUtil.h"
 
-#include <cstdio>
 #include <string>
 
 namespace cabintf {
@@ -24,9 +24,7 @@ TCabinetEntryPoints g_entries{};
     std::string message = what;
     std::string sys = SystemErrorMessage(error);
     if (!sys.empty()) message += ".\r\n" + sys;
-    char code[32];
-    std::snprintf(code, sizeof code, " [0x%04X].", static_cast<unsigned>(error));
-    message += code;
+    message += " [0x" + HexText(error, 4) + "].";
     throw ESTCabinet(message, 0, error, false, false);
 }
 
@@ -68,15 +66,24 @@ const TCabinetEntryPoints& LoadCabinetLibrary() {
     if (!h) RaiseOsError(GetLastError(), "Cannot load the cabinet library cabinet.dll");
     TCabinetEntryPoints e{};
     const char* missing = nullptr;
-    if (!Bind(h, "FCICreate", e.FCICreate)) missing = "FCICreate";
-    else if (!Bind(h, "FCIAddFile", e.FCIAddFile)) missing = "FCIAddFile";
-    else if (!Bind(h, "FCIFlushCabinet", e.FCIFlushCabinet)) missing = "FCIFlushCabinet";
-    else if (!Bind(h, "FCIFlushFolder", e.FCIFlushFolder)) missing = "FCIFlushFolder";
-    else if (!Bind(h, "FCIDestroy", e.FCIDestroy)) missing = "FCIDestroy";
-    else if (!Bind(h, "FDICreate", e.FDICreate)) missing = "FDICreate";
-    else if (!Bind(h, "FDIIsCabinet", e.FDIIsCabinet)) missing = "FDIIsCabinet";
-    else if (!Bind(h, "FDICopy", e.FDICopy)) missing = "FDICopy";
-    else if (!Bind(h, "FDIDestroy", e.FDIDestroy)) missing = "FDIDestroy";
+    if (!Bind(h, "FCICreate", e.FCICreate))
+        missing = "FCICreate";
+    else if (!Bind(h, "FCIAddFile", e.FCIAddFile))
+        missing = "FCIAddFile";
+    else if (!Bind(h, "FCIFlushCabinet", e.FCIFlushCabinet))
+        missing = "FCIFlushCabinet";
+    else if (!Bind(h, "FCIFlushFolder", e.FCIFlushFolder))
+        missing = "FCIFlushFolder";
+    else if (!Bind(h, "FCIDestroy", e.FCIDestroy))
+        missing = "FCIDestroy";
+    else if (!Bind(h, "FDICreate", e.FDICreate))
+        missing = "FDICreate";
+    else if (!Bind(h, "FDIIsCabinet", e.FDIIsCabinet))
+        missing = "FDIIsCabinet";
+    else if (!Bind(h, "FDICopy", e.FDICopy))
+        missing = "FDICopy";
+    else if (!Bind(h, "FDIDestroy", e.FDIDestroy))
+        missing = "FDIDestroy";
     if (missing) {
         DWORD error = GetLastError();
         FreeLibrary(h);

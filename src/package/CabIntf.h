@@ -17,8 +17,8 @@
 namespace cabintf {
 
 using TFCICreate = HFCI(DIAMONDAPI*)(PERF, PFNFCIFILEPLACED, PFNFCIALLOC, PFNFCIFREE, PFNFCIOPEN,
-                                     PFNFCIREAD, PFNFCIWRITE, PFNFCICLOSE, PFNFCISEEK,
-                                     PFNFCIDELETE, PFNFCIGETTEMPFILE, PCCAB, void*);
+                                     PFNFCIREAD, PFNFCIWRITE, PFNFCICLOSE, PFNFCISEEK, PFNFCIDELETE,
+                                     PFNFCIGETTEMPFILE, PCCAB, void*);
 using TFCIAddFile = WINBOOL(DIAMONDAPI*)(HFCI, char*, char*, WINBOOL, PFNFCIGETNEXTCABINET,
                                          PFNFCISTATUS, PFNFCIGETOPENINFO, TCOMP);
 using TFCIFlushCabinet = WINBOOL(DIAMONDAPI*)(HFCI, WINBOOL, PFNFCIGETNEXTCABINET, PFNFCISTATUS);
@@ -27,8 +27,7 @@ using TFCIDestroy = WINBOOL(DIAMONDAPI*)(HFCI);
 using TFDICreate = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
                                      PFNSEEK, int, PERF);
 using TFDIIsCabinet = WINBOOL(DIAMONDAPI*)(HFDI, INT_PTR, PFDICABINETINFO);
-using TFDICopy = WINBOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT,
-                                      void*);
+using TFDICopy = WINBOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 using TFDIDestroy = WINBOOL(DIAMONDAPI*)(HFDI);
 
 // The bound entry points; all null until LoadCabinetLibrary succeeded.

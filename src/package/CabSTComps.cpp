@@ -6,7 +6,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 using cabintf::LastOsError;
@@ -29,7 +28,9 @@ constexpr int kOShortLived = 0x1000;
 
 // ---- callbacks handed to FDI ------------------------------------------------------
 
-void* DIAMONDAPI MemAlloc(ULONG cb) { return HeapAlloc(GetProcessHeap(), 0, cb); }
+void* DIAMONDAPI MemAlloc(ULONG cb) {
+    return HeapAlloc(GetProcessHeap(), 0, cb);
+}
 
 void DIAMONDAPI MemFree(void* pv) {
     if (pv) HeapFree(GetProcessHeap(), 0, pv);
@@ -38,9 +39,15 @@ void DIAMONDAPI MemFree(void* pv) {
 INT_PTR DIAMONDAPI FileOpen(char* pszFile, int oflag, int /*pmode*/) {
     DWORD access;
     switch (oflag & 3) {
-    case 0: access = GENERIC_READ; break;
-    case 1: access = GENERIC_WRITE; break;
-    default: access = GENERIC_READ | GENERIC_WRITE; break;
+    case 0:
+        access = GENERIC_READ;
+        break;
+    case 1:
+        access = GENERIC_WRITE;
+        break;
+    default:
+        access = GENERIC_READ | GENERIC_WRITE;
+        break;
     }
     const bool create = (oflag & kOCreat) != 0;
     DWORD disposition;
@@ -50,8 +57,8 @@ INT_PTR DIAMONDAPI FileOpen(char* pszFile, int oflag, int /*pmode*/) {
         disposition = create ? CREATE_ALWAYS : TRUNCATE_EXISTING;
     else
         disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
-    DWORD attrs = (create && (oflag & kOShortLived)) ? FILE_ATTRIBUTE_TEMPORARY
-                                                      : FILE_ATTRIBUTE_NORMAL;
+    DWORD attrs =
+        (create && (oflag & kOShortLived)) ? FILE_ATTRIBUTE_TEMPORARY : FILE_ATTRIBUTE_NORMAL;
     if (oflag & kOSequential) attrs |= FILE_FLAG_SEQUENTIAL_SCAN;
     if (oflag & kORandom) attrs |= FILE_FLAG_RANDOM_ACCESS;
     if (create && (oflag & kOTemporary)) attrs |= FILE_FLAG_DELETE_ON_CLOSE;
@@ -105,8 +112,9 @@ int DIAMONDAPI FileClose(INT_PTR hf) {
 }
 
 __LONG32 DIAMONDAPI FileSeek(INT_PTR hf, __LONG32 dist, int seektype) {
-    DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
-                                                                             : FILE_BEGIN;
+    DWORD method = seektype == SEEK_CUR   ? FILE_CURRENT
+                   : seektype == SEEK_END ? FILE_END
+                                          : FILE_BEGIN;
     DWORD pos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
     if (pos == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
         LastOsError = GetLastError();
@@ -117,17 +125,21 @@ __LONG32 DIAMONDAPI FileSeek(INT_PTR hf, __LONG32 dist, int seektype) {
 
 // ---- helpers ------------------------------------------------------------------------
 
-std::string Join(const std::string& a, const std::string& b) { return JoinPath(a, b); }
-
-std::string Hex4(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(v));
-    return buf;
+std::string Join(const std::string& a, const std::string& b) {
+    return JoinPath(a, b);
 }
 
-std::string Str(const char* p) { return p ? std::string(p) : std::string(); }
+std::string Hex4(uint32_t v) {
+    return HexText(v, 4);
+}
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+std::string Str(const char* p) {
+    return p ? std::string(p) : std::string();
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // True when full (a normalised full path) lies strictly below folder (a normalised
 // full path with one trailing backslash), compared without regard to case.
@@ -169,8 +181,8 @@ std::string StoredName(const FDINOTIFICATION& n) {
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, raw.data(), static_cast<int>(raw.size()),
                         wide.data(), wn);
     BOOL usedDefault = FALSE;
-    int an = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wn, nullptr, 0,
-                                 nullptr, &usedDefault);
+    int an = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wn, nullptr, 0, nullptr,
+                                 &usedDefault);
     if (an <= 0 || usedDefault) return std::string();
     std::string ansi(static_cast<size_t>(an), '\0');
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wn, ansi.data(), an, nullptr,
@@ -183,12 +195,13 @@ std::string StoredName(const FDINOTIFICATION& n) {
 
 bool IsSafeCabinetName(const std::string& name) {
     if (name.empty()) return false;
-    if (IsSeparator(name[0])) return false;           // rooted, UNC, \\?\, \\.\ .
+    if (IsSeparator(name[0])) return false;                // rooted, UNC, \\?\, \\.\ .
     if (name.find(':') != std::string::npos) return false; // drive, "C:x", streams
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        while (end < name.size() && !IsSeparator(name[end]))
+            ++end;
         const std::string part = name.substr(start, end - start);
         // A component made only of dots and spaces: "..", and what Win32 path
         // normalisation may turn into ".." ("...", ".. ", ". .").
@@ -211,8 +224,8 @@ TSTCabReader::~TSTCabReader() {
 void TSTCabReader::CreateContext() {
     const auto& lib = cabintf::LoadCabinetLibrary();
     std::memset(&error_, 0, sizeof error_);
-    context_ = lib.FDICreate(MemAlloc, MemFree, FileOpen, FileRead, FileWrite, FileClose,
-                             FileSeek, cpuUNKNOWN, &error_);
+    context_ = lib.FDICreate(MemAlloc, MemFree, FileOpen, FileRead, FileWrite, FileClose, FileSeek,
+                             cpuUNKNOWN, &error_);
     if (!context_) RaiseError();
 }
 
@@ -223,8 +236,8 @@ void TSTCabReader::RaiseError() {
     const bool flag = error_.fError != 0;
     std::string message;
     if (flag)
-        message = std::string(FdiErrorText(number)) + " [0x" + Hex4(static_cast<uint32_t>(number)) +
-                  "]";
+        message =
+            std::string(FdiErrorText(number)) + " [0x" + Hex4(static_cast<uint32_t>(number)) + "]";
     else
         message = "FDI error";
     if (flag && osError != 0)
@@ -264,11 +277,12 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
         LastOsError = 0;
         std::vector<INT_PTR>* const savedHandles = t_openHandles;
         t_openHandles = &openHandles;
-        const BOOL ok = lib.FDICopy(context_, nameBuf.data(), folderBuf.data(), 0, Notify,
-                                    nullptr, this);
+        const BOOL ok =
+            lib.FDICopy(context_, nameBuf.data(), folderBuf.data(), 0, Notify, nullptr, this);
         t_openHandles = savedHandles;
         // Destination files the library left open after a failure.
-        for (INT_PTR h : openHandles) CloseHandle(reinterpret_cast<HANDLE>(h));
+        for (INT_PTR h : openHandles)
+            CloseHandle(reinterpret_cast<HANDLE>(h));
         if (!ok || pending_) {
             srcList_.clear();
             dstList_.clear();
@@ -306,11 +320,16 @@ INT_PTR DIAMONDAPI TSTCabReader::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATI
 
 INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) {
     switch (type) {
-    case fdintCABINET_INFO: return DoCabinetInfo(n);
-    case fdintPARTIAL_FILE: return DoPartialFile(n);
-    case fdintCOPY_FILE: return DoCopyFile(n);
-    case fdintCLOSE_FILE_INFO: return DoCloseFile(n);
-    case fdintNEXT_CABINET: return DoNextCabinet(n);
+    case fdintCABINET_INFO:
+        return DoCabinetInfo(n);
+    case fdintPARTIAL_FILE:
+        return DoPartialFile(n);
+    case fdintCOPY_FILE:
+        return DoCopyFile(n);
+    case fdintCLOSE_FILE_INFO:
+        return DoCloseFile(n);
+    case fdintNEXT_CABINET:
+        return DoNextCabinet(n);
     default: {
         int32_t result = 0;
         if (OnUnrecognizedNotify) OnUnrecognizedNotify(*this, type, n, result);
@@ -327,7 +346,8 @@ INT_PTR TSTCabReader::DoCabinetInfo(FDINOTIFICATION& n) {
     nextCabinet_ = nextName.empty() ? std::string() : Join(cabPath, nextName);
     nextDisk_ = nextDisk;
     bool abort = false;
-    if (OnCabinetInfo) OnCabinetInfo(*this, nextName, nextDisk, cabPath, n.setID, n.iCabinet, abort);
+    if (OnCabinetInfo)
+        OnCabinetInfo(*this, nextName, nextDisk, cabPath, n.setID, n.iCabinet, abort);
     return abort ? -1 : 0;
 }
 
@@ -360,8 +380,7 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
         }
     }
     bool abort = false;
-    if (OnCopyFile)
-        OnCopyFile(*this, name, n.cb, n.date, n.time, n.attribs, n.iFolder, dst, abort);
+    if (OnCopyFile) OnCopyFile(*this, name, n.cb, n.date, n.time, n.attribs, n.iFolder, dst, abort);
     if (abort) return -1;
     if (dst.empty()) return 0; // skipped
 
@@ -374,9 +393,9 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
         // Read-only cannot be written; hidden or system make CREATE_ALWAYS fail. The
         // attributes from the cabinet are set again when the file is closed.
         if (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            SetFileAttributesA(dst.c_str(), attrs & ~(FILE_ATTRIBUTE_READONLY |
-                                                      FILE_ATTRIBUTE_HIDDEN |
-                                                      FILE_ATTRIBUTE_SYSTEM));
+            SetFileAttributesA(
+                dst.c_str(),
+                attrs & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     }
     std::vector<char> dstBuf(dst.begin(), dst.end());
     dstBuf.push_back('\0');

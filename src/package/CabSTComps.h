@@ -4,21 +4,21 @@
 #pragma once
 
 #include "package/CabIntf.h"
+#include "platform/Error.h"
 
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 // Raised for every failure of the cabinet layer; keeps the library's error record.
-class ESTCabinet : public std::runtime_error {
-public:
+class ESTCabinet : public RuntimeError {
+  public:
     ESTCabinet(const std::string& message, int32_t errorNumber, uint32_t osError, bool errorFlag,
                bool compressionSide = false)
-        : std::runtime_error(message), ErrorNumber(errorNumber), OsError(osError),
-          ErrorFlag(errorFlag), CompressionSide(compressionSide) {}
+        : RuntimeError(message), ErrorNumber(errorNumber), OsError(osError), ErrorFlag(errorFlag),
+          CompressionSide(compressionSide) {}
     int32_t ErrorNumber;
     uint32_t OsError;
     bool ErrorFlag;
@@ -50,17 +50,17 @@ class TSTCabReader; // the Sender of every event
 using TSTCabReaderCabinetInfoEvent = std::function<void(
     TSTCabReader& sender, const std::string& aNextCabName, const std::string& aNextDiskName,
     const std::string& aCabPath, uint16_t aSetID, uint16_t aCabNo, bool& anAbort)>;
-using TSTCabReaderCopyFileEvent = std::function<void(
-    TSTCabReader& sender, const std::string& aSrcFileName, int32_t anUncompressedSize,
-    uint16_t aDate, uint16_t aTime, uint16_t anAttrs, uint16_t aFolderNo,
-    std::string& aDstFullFileName, bool& anAbort)>;
+using TSTCabReaderCopyFileEvent =
+    std::function<void(TSTCabReader& sender, const std::string& aSrcFileName,
+                       int32_t anUncompressedSize, uint16_t aDate, uint16_t aTime, uint16_t anAttrs,
+                       uint16_t aFolderNo, std::string& aDstFullFileName, bool& anAbort)>;
 using TSTCabReaderCopyPartialFileEvent = std::function<void(
     TSTCabReader& sender, const std::string& aSrcFileName, const std::string& aStartCabName,
     const std::string& aStartDiskName, const std::string& aDstFullFileName, bool& anAbort)>;
-using TSTCabReaderCloseFileEvent = std::function<void(
-    TSTCabReader& sender, const std::string& aSrcFileName, uint16_t aDate, uint16_t aTime,
-    uint16_t anAttrs, uint16_t aFolderNo, bool& anExec, const std::string& aDstFullFileName,
-    bool& anAbort)>;
+using TSTCabReaderCloseFileEvent =
+    std::function<void(TSTCabReader& sender, const std::string& aSrcFileName, uint16_t aDate,
+                       uint16_t aTime, uint16_t anAttrs, uint16_t aFolderNo, bool& anExec,
+                       const std::string& aDstFullFileName, bool& anAbort)>;
 using TSTCabReaderNextCabinetEvent = std::function<void(
     TSTCabReader& sender, const std::string& aCabName, const std::string& aDiskName,
     std::string& aCabPath, TFDIERROR anError, bool& anAbort)>;
@@ -69,7 +69,7 @@ using TSTCabReaderUnrecognizedNotifyEvent =
                        TFDINOTIFICATION& aNotify, int32_t& aResult)>;
 
 class TSTCabReader {
-public:
+  public:
     explicit TSTCabReader(void* owner = nullptr);
     // Destroys the FDI context; a failure to do so is ignored (destructors do not throw).
     ~TSTCabReader();
@@ -101,7 +101,7 @@ public:
     TSTCabReaderNextCabinetEvent OnNextCabinet;
     TSTCabReaderUnrecognizedNotifyEvent OnUnrecognizedNotify;
 
-private:
+  private:
     static INT_PTR DIAMONDAPI Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
     INT_PTR HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n);
     INT_PTR DoCabinetInfo(FDINOTIFICATION& n);

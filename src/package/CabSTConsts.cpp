@@ -36,8 +36,8 @@ std::string SystemErrorMessage(uint32_t osError) {
     std::string text;
     if (n && buffer) text.assign(buffer, n);
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' ||
-                             text.back() == '.'))
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' || text.back() == '.'))
         text.pop_back();
     return text;
 }

@@ -7,7 +7,6 @@
 #include "text/RunEnd.h"
 #include "wizard/Appearance.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -79,9 +78,7 @@ bool ParseTrailerNumber(const char* digits, uint32_t& value) {
 }
 
 std::string FormatTrailer(uint32_t cabSize) {
-    char buf[kTrailerSize + 1];
-    std::snprintf(buf, sizeof buf, "ZYX%010u", cabSize);
-    return std::string(buf, kTrailerSize);
+    return "ZYX" + DecimalText(cabSize, 10);
 }
 
 TrailerInfo FindTrailer(HANDLE file, uint64_t fileSize) {
@@ -90,8 +87,8 @@ TrailerInfo FindTrailer(HANDLE file, uint64_t fileSize) {
     std::vector<char> buf(kBlock + kTrailerSize);
     uint64_t top = fileSize - kTrailerSize; // highest candidate offset of this block
     for (;;) {
-        uint64_t low = top - kTrailerSearchFloor >= kBlock - 1 ? top - (kBlock - 1)
-                                                                : kTrailerSearchFloor;
+        uint64_t low =
+            top - kTrailerSearchFloor >= kBlock - 1 ? top - (kBlock - 1) : kTrailerSearchFloor;
         size_t len = static_cast<size_t>(top - low) + kTrailerSize;
         if (!ReadAt(file, low, buf.data(), len)) return info;
         for (uint64_t p = top + 1; p-- > low;) {
@@ -119,7 +116,8 @@ std::string DrawSetupTempDir(const std::string& tempDir) {
     for (int i = 0; i < 3; ++i) {
         uint32_t r;
         // Rejection keeps each digit exactly uniform over 0..9.
-        do r = NextRandom(state);
+        do
+            r = NextRandom(state);
         while (r >= 4294967290u);
         name += static_cast<char>('0' + r % 10);
     }

@@ -57,7 +57,8 @@ std::string ExtractFilePath(const std::string& path) {
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     std::string tail = name;
-    while (!tail.empty() && tail.front() == '\\') tail.erase(0, 1);
+    while (!tail.empty() && tail.front() == '\\')
+        tail.erase(0, 1);
     return IncludeTrailingBackslash(folder) + tail;
 }
 
@@ -91,13 +92,45 @@ bool SameText(const std::string& a, const std::string& b) {
 
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
     return s.substr(b, e - b);
 }
 
 std::string UpperCase(const std::string& s) {
     std::string r = s;
-    for (char& c : r) c = AsciiUpper(c);
+    for (char& c : r)
+        c = AsciiUpper(c);
     return r;
+}
+
+namespace {
+std::string Digits(uint64_t value, int width, unsigned base) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    char buf[24];
+    char* p = buf + sizeof buf;
+    do {
+        *--p = kDigits[value % base];
+        value /= base;
+    } while (value != 0);
+    while (p > buf && buf + sizeof buf - p < width)
+        *--p = '0';
+    return std::string(p, buf + sizeof buf);
+}
+} // namespace
+
+std::string DecimalText(uint64_t value, int width) {
+    return Digits(value, width, 10);
+}
+
+std::string HexText(uint64_t value, int width) {
+    return Digits(value, width, 16);
+}
+
+std::string CompactDate() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return DecimalText(t.wYear, 4) + DecimalText(t.wMonth, 2) + DecimalText(t.wDay, 2);
 }

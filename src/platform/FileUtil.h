@@ -1,6 +1,7 @@
 // Small file and path helpers shared by several folders.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The user's temporary folder, without trailing backslash.
@@ -27,3 +28,10 @@ bool SameText(const std::string& a, const std::string& b);
 std::string UpperCase(const std::string& s);
 // Without the blanks and control characters at either end.
 std::string Trim(const std::string& s);
+
+// Number texts without the C library's printf, which would add ~18 KB of
+// floating-point formatting to the program: at least width digits, zeros in front.
+std::string DecimalText(uint64_t value, int width = 1);
+std::string HexText(uint64_t value, int width); // upper-case digits
+// Today's local date as "YYYYMMDD".
+std::string CompactDate();

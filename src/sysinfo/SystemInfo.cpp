@@ -6,7 +6,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
-#include <stdexcept>
+#include "platform/Error.h"
 #include <vector>
 
 namespace {
@@ -149,7 +149,7 @@ bool TOSInfo::IsWow64() {
                      : nullptr;
     if (!fn) return false;
     BOOL wow = FALSE;
-    if (!fn(GetCurrentProcess(), &wow)) throw std::runtime_error("Bad process handle");
+    if (!fn(GetCurrentProcess(), &wow)) throw RuntimeError("Bad process handle");
     return wow != FALSE;
 }
 

@@ -27,7 +27,7 @@ class TOSInfo {
     static void GatherSystemInfo(bool view64);
 
     // True when this (32-bit) process runs on 64-bit Windows. Asked afresh each
-    // time. Throws std::runtime_error("Bad process handle") when the system
+    // time. Throws RuntimeError("Bad process handle") when the system
     // refuses the query for the current process.
     static bool IsWow64();
 

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cctype>
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -149,14 +148,6 @@ Value ShortDate() {
     int n = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buf, sizeof buf);
     if (n <= 0) return std::nullopt;
     return std::string(buf, n - 1);
-}
-
-std::string CompactDate() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04u%02u%02u", t.wYear, t.wMonth, t.wDay);
-    return buf;
 }
 
 Value Compute(const RunContext& ctx, PathConstant c);

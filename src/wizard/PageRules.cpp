@@ -2,8 +2,6 @@
 
 #include "platform/FileUtil.h"
 
-#include <cstdio>
-
 namespace {
 
 bool IsDriveLetter(char c) {
@@ -20,19 +18,21 @@ std::string ParentOf(const std::string& path) {
 
 std::string FormatSize(int64_t bytes, char decimalSeparator) {
     static const char* const kUnits[] = {"GB", "MB", "KB"};
-    char buf[64];
     for (int i = 0; i < 3; ++i) {
         const int64_t unit = int64_t{1} << (30 - 10 * i);
         if (bytes < unit) continue;
-        std::snprintf(buf, sizeof buf, "%.2f %s", static_cast<double>(bytes) / unit, kUnits[i]);
-        // snprintf writes the C locale's point; the user's separator replaces it.
-        for (char* p = buf; *p; ++p)
-            if (*p == '.') *p = decimalSeparator;
-        return buf;
+        // Two decimals, rounded half up (the unit is a power of two, so the
+        // quotient is exact and a half is a true half).
+        uint64_t whole = static_cast<uint64_t>(bytes / unit);
+        uint64_t hundredths = static_cast<uint64_t>((bytes % unit) * 200 + unit) / (2 * unit);
+        if (hundredths == 100) {
+            ++whole;
+            hundredths = 0;
+        }
+        return DecimalText(whole) + decimalSeparator + DecimalText(hundredths, 2) + " " + kUnits[i];
     }
     if (bytes == 0) return "0 byte";
-    std::snprintf(buf, sizeof buf, "%d bytes", static_cast<int>(bytes));
-    return buf;
+    return std::to_string(static_cast<int>(bytes)) + " bytes";
 }
 
 DestinationCheck ClassifyDestination(const std::string& trimmed) {

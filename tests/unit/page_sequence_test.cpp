@@ -112,9 +112,19 @@ TEST(PageRules, FormatSize) {
         int64_t bytes;
         const char* text;
     } cases[] = {
-        {0, "0 byte"},          {1, "1 bytes"},          {512, "512 bytes"},
-        {1023, "1023 bytes"},   {1024, "1,00 KB"},       {1536, "1,50 KB"},
-        {34627640, "33,02 MB"}, {1073741824, "1,00 GB"}, {5368709120LL, "5,00 GB"},
+        {0, "0 byte"},
+        {1, "1 bytes"},
+        {512, "512 bytes"},
+        {1023, "1023 bytes"},
+        {1024, "1,00 KB"},
+        {1536, "1,50 KB"},
+        {34627640, "33,02 MB"},
+        {1073741824, "1,00 GB"},
+        {5368709120LL, "5,00 GB"},
+        // an exact half rounds up; a value just below the next unit rounds to 1024,00
+        {3200, "3,13 KB"},
+        {1048575, "1024,00 KB"},
+        {1099511627776LL, "1024,00 GB"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatSize(c.bytes, ','), c.text) << c.bytes;

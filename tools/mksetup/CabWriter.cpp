@@ -277,7 +277,7 @@ std::vector<std::string> WriteCabinet(const std::string& cabPath,
     std::strcpy(ccab.szCab, name.c_str());
     std::strcpy(ccab.szDisk, "DISK1");
 
-    const auto& lib = cabintf::LoadCabinetLibrary(); // throws ESTCabinet (a runtime_error)
+    const auto& lib = cabintf::LoadCabinetLibrary(); // throws ESTCabinet
 
     ERF erf;
     std::memset(&erf, 0, sizeof erf);
