@@ -1,5 +1,6 @@
-// The file placement phase: every [Files] record's cabinet is copied out of the setup
-// file into the working file and extracted to its destination.
+// The file placement phase: every [Files] record's cabinet is read in place from the
+// setup file and its one file extracted to the destination. The progress bar and the
+// cancel test follow the cabinet's bytes in 2048-byte blocks as the extraction reads them.
 #include "engine/FilePlacement.h"
 
 #include "app/RunContext.h"
@@ -32,14 +33,12 @@ constexpr const char* kModeSkip = "SKIP";
 constexpr const char* kModeAsk = "ASK";
 constexpr const char* kModeIfNewer = "OVERWRITE ONLY IF NEWER";
 constexpr const char* kUninstallerMark = "<INSTALLDIR>\\UNINSTALL.EXE";
-constexpr const char* kWorkingFileError = "Error creating file:<#>%s<#><#>Access is denied.";
 
 // The unit of progress and of the cancel test.
-constexpr DWORD kBlock = 2048;
-// The reads and writes behind the blocks: a whole number of blocks.
-constexpr DWORD kChunk = 32 * kBlock;
-// Pending messages are processed at most this often during a copy (milliseconds):
-// often enough to repaint and to see Cancel, rarely enough not to slow the copy.
+constexpr uint32_t kBlock = 2048;
+// Pending messages are processed at most this often during an extraction
+// (milliseconds): often enough to repaint and to see Cancel, rarely enough not to slow
+// the extraction.
 constexpr DWORD kPumpInterval = 15;
 // The largest key list of [Files] read to find the last record (bytes).
 constexpr DWORD kKeyListLimit = 64u << 20;
@@ -76,9 +75,9 @@ class Profile {
             return DecimalText(tenths / 10000) + "." + DecimalText(tenths % 10000, 4);
         };
         const std::string line = "files " + std::to_string(files) + " placement " + secs(total) +
-                                 " copy " + secs(copy) + " extract " + secs(extract) + " record " +
+                                 " extract " + secs(extract) + " record " +
                                  secs(record) + " folders " + secs(folders) + " other " +
-                                 secs(total - copy - extract - record - folders) + " since-start " +
+                                 secs(total - extract - record - folders) + " since-start " +
                                  secs((ticks(now) - ticks(created)) / 1e7) + "\r\n";
         HANDLE h = CreateFileA((TempDir() + "\\qvprofile.txt").c_str(), FILE_APPEND_DATA, 0,
                                nullptr, OPEN_ALWAYS, 0, nullptr);
@@ -87,7 +86,7 @@ class Profile {
         WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &done, nullptr);
         CloseHandle(h);
     }
-    double copy = 0, extract = 0, record = 0, folders = 0;
+    double extract = 0, record = 0, folders = 0;
 
   private:
     bool on_ = false;
@@ -144,12 +143,11 @@ int RecordLimit(const RunContext& ctx, int total) {
 
 class Placement {
   public:
-    explicit Placement(RunContext& ctx) : ctx_(ctx), buffer_(kChunk) {}
+    explicit Placement(RunContext& ctx) : ctx_(ctx) {}
 
     PlacementResult Run() {
         const int total = ReadSetupInteger(ctx_, "TotalFiles");
         total_ = total;
-        working_ = ctx_.SetupTempDir + "\\qvfile.dat";
         const double start = profile_.Now();
         OpenSetupFile();
         const int limit = ctx_.Config ? RecordLimit(ctx_, total) : 0;
@@ -168,14 +166,19 @@ class Placement {
   private:
     RunContext& ctx_;
     int total_ = 0;
-    std::string working_;
     FileHandle setup_;
+    uint64_t setupSize_ = 0;
     OverallAnswer answer_ = OverallAnswer::None;
-    std::vector<char> buffer_;
     DWORD lastPump_ = GetTickCount();
-    // The current record's cabinet reader, from the copied cabinet to the record's end.
-    std::unique_ptr<TSTCabReader> reader_;
+    // One cabinet reader (one FDI context) serves every record.
+    TSTCabReader reader_;
     Profile profile_;
+    // The record being placed: its number, its cabinet's size, and how far the blocks
+    // of progress have come.
+    int record_ = 0;
+    uint32_t size_ = 0;
+    uint32_t copied_ = 0;
+    bool blocksDone_ = false;
 
     // The wizard window when it is in front; no owner in a silent run.
     HWND Owner() const { return GetActiveWindow(); }
@@ -184,12 +187,15 @@ class Placement {
         setup_.Reset(CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size{};
+        setupSize_ = setup_.Valid() && GetFileSizeEx(setup_.Get(), &size)
+                         ? static_cast<uint64_t>(size.QuadPart)
+                         : 0;
     }
 
     // Ends the run with exit code 1 after closing the setup file.
     [[noreturn]] void Abort() {
         setup_.Close();
-        reader_.reset();
         AbortSetup(ctx_);
         throw RunAlreadyEnded{};
     }
@@ -302,10 +308,10 @@ class Placement {
         if (size == 0 && UpperCase(value).find(kUninstallerMark) != std::string::npos)
             return RecordOutcome::Next;
 
-        if (!CopyCabinet(i, size, dest)) return RecordOutcome::Next;
-        // The copy pumped within the last interval and the record's end pumps again,
-        // so a small file does not pay for a look into the queue here as well.
-        PumpIfDue();
+        record_ = i;
+        size_ = size;
+        copied_ = 0;
+        blocksDone_ = false;
         ExtractRecord(size, dest, mode, record);
         return RecordOutcome::Next;
     }
@@ -348,72 +354,35 @@ class Placement {
         }
     }
 
-    // Copies the record's cabinet into the working file, with the Abort, Retry and
-    // Ignore question when a file cannot be read or written. False: ignored.
-    bool CopyCabinet(int i, uint32_t size, const std::string& dest) {
-        for (;;) {
-            const double start = profile_.Now();
-            const bool copied = CopyOnce(i, size);
-            profile_.Add(profile_.copy, start);
-            if (copied) return true;
-            AddLogLine(ctx_, "Error file: " + working_);
-            int r =
-                ctx_.Prompt->MessageBox(Owner(), FormatText(kWorkingFileError, working_), "Setup",
-                                        MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2);
-            if (r == IDRETRY) continue;
-            if (r != IDIGNORE) Abort();
-            ctx_.Errors = true;
-            GiveUp(size, dest);
-            return false;
-        }
+    // One block of the logical copy: the progress position of the formula, a look
+    // into the message queue when it is due, and the cancel test. False: cancelled.
+    bool Step() {
+        ShowProgress(ProgressPosition(record_, total_, copied_, size_));
+        PumpIfDue();
+        return !ctx_.Cancel;
     }
 
-    bool CopyOnce(int i, uint32_t size) {
-        if (!setup_.Valid()) OpenSetupFile(); // a retry may find it readable again
-        if (!setup_.Valid()) return false;
-        FileHandle out;
-        out.Reset(CreateFileA(working_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!out.Valid()) return false;
-        LARGE_INTEGER pos;
-        pos.QuadPart = ctx_.PayloadOffset;
-        if (!SetFilePointerEx(setup_.Get(), pos, nullptr, FILE_BEGIN)) return false;
-
-        // Blocks of 2048 bytes are handed out of a larger buffer. A block shorter than
-        // 2048 bytes (the cabinet's end, or the setup file's) ends the copy, so a size
-        // that is a multiple of 2048 ends with an empty block.
-        uint32_t requested = 0; // bytes asked of the setup file so far
-        DWORD have = 0, used = 0;
-        bool atEnd = false;
-        uint32_t copied = 0;
-        for (;;) {
-            if (used == have && !atEnd) {
-                DWORD want = static_cast<DWORD>(std::min<uint32_t>(kChunk, size - requested));
-                have = used = 0;
-                if (want > 0) {
-                    if (!ReadFile(setup_.Get(), buffer_.data(), want, &have, nullptr)) return false;
-                    DWORD written = 0;
-                    if (have > 0 &&
-                        (!WriteFile(out.Get(), buffer_.data(), have, &written, nullptr) ||
-                         written != have))
-                        return false;
-                    requested += want;
-                }
-                if (have < want || want == 0) atEnd = true;
-            }
-            const DWORD block = std::min<DWORD>(kBlock, have - used);
-            used += block;
-            copied += block;
-            ShowProgress(ProgressPosition(i, total_, copied, size));
-            PumpIfDue();
-            if (ctx_.Cancel) {
-                out.Close();
-                Abort();
-            }
-            if (block != kBlock) break;
+    // The full blocks up to byte upTo of the record's cabinet. False: cancelled.
+    bool AdvanceBlocks(uint32_t upTo) {
+        while (!blocksDone_ && copied_ + kBlock <= upTo) {
+            copied_ += kBlock;
+            if (!Step()) return false;
         }
-        out.Close();
         return true;
+    }
+
+    // After the first extraction of the record: the blocks the extraction did not need
+    // to read and the last, short (possibly empty) block, up to the end of the cabinet
+    // or of the setup file when that comes first. False: cancelled.
+    bool FinishBlocks() {
+        if (blocksDone_) return true;
+        const uint64_t offset = ctx_.PayloadOffset;
+        const uint32_t available = static_cast<uint32_t>(
+            offset >= setupSize_ ? 0 : std::min<uint64_t>(size_, setupSize_ - offset));
+        if (!AdvanceBlocks(available)) return false;
+        blocksDone_ = true;
+        copied_ = available;
+        return Step();
     }
 
     void ShowProgress(int position) {
@@ -422,24 +391,37 @@ class Placement {
         ctx_.ShowInstallView();
     }
 
-    // Extracts the working file's one file to target (a path in folder). Anything else
-    // the cabinet holds is passed over, so a cabinet cannot place files the record
-    // does not name. True when target exists afterwards.
-    bool Extract(TSTCabReader& reader, const std::string& folder, const std::string& target) {
+    // Extracts the record's one file to target (a path in folder), reading the
+    // cabinet in place from the setup file. Anything else the cabinet holds is passed
+    // over, so a cabinet cannot place files the record does not name. True when target
+    // exists afterwards. A cancel during the extraction removes what it wrote (only
+    // this run's file: an existing one was deleted or kept before) and ends the run.
+    bool Extract(const std::string& folder, const std::string& target) {
         const std::string name = ExtractFileName(target);
-        reader.OnCopyFile = [&](TSTCabReader&, const std::string& stored, int32_t, uint16_t,
-                                uint16_t, uint16_t, uint16_t, std::string& destination, bool&) {
+        reader_.OnCopyFile = [&](TSTCabReader&, const std::string& stored, int32_t, uint16_t,
+                                 uint16_t, uint16_t, uint16_t, std::string& destination, bool&) {
             destination = SameText(stored, name) ? target : std::string();
         };
+        if (!setup_.Valid()) OpenSetupFile(); // a retry may find it readable again
         const double start = profile_.Now();
-        try {
-            reader.ExtractFiles(working_, folder);
-        } catch (const std::exception&) {
-            profile_.Add(profile_.extract, start);
-            return false;
+        bool extracted = false;
+        if (setup_.Valid()) {
+            try {
+                reader_.ExtractRange(setup_.Get(), ctx_.SetupFile, ctx_.PayloadOffset, size_,
+                                     folder, [this](uint32_t furthest) {
+                                         return AdvanceBlocks(furthest);
+                                     });
+                extracted = true;
+            } catch (const std::exception&) {
+            }
         }
         profile_.Add(profile_.extract, start);
-        return FileExists(target);
+        if (ctx_.Cancel || !FinishBlocks()) {
+            SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(target.c_str());
+            Abort();
+        }
+        return extracted && FileExists(target);
     }
 
     // The folder of the newer test's copies: a folder of its own, so that a file named
@@ -454,9 +436,7 @@ class Placement {
 
     void ExtractRecord(uint32_t size, const std::string& dest, const std::string& mode,
                        bool record) {
-        reader_ = std::make_unique<TSTCabReader>();
         auto giveUp = [&] {
-            reader_.reset();
             ctx_.Errors = true;
             GiveUp(size, dest);
         };
@@ -464,14 +444,13 @@ class Placement {
         if (mode == kModeIfNewer && FileExists(dest)) {
             const std::string copy = NewerFolder() + "\\" + ExtractFileName(dest);
             // A copy that cannot be extracted is a file that cannot be placed.
-            while (!Extract(*reader_, NewerFolder(), copy)) {
+            while (!Extract(NewerFolder(), copy)) {
                 RemoveNewerCopy(copy);
                 if (!AskAfterExtractionFailure(dest)) return giveUp();
             }
             const bool newer = IsNewerFile(copy, dest);
             RemoveNewerCopy(copy);
             if (!newer) {
-                reader_.reset();
                 GiveUp(size, dest);
                 return;
             }
@@ -490,11 +469,10 @@ class Placement {
                 DeleteFileA(dest.c_str());
                 PumpNow();
             }
-            if (Extract(*reader_, ExtractFilePath(dest), dest)) break;
+            if (Extract(ExtractFilePath(dest), dest)) break;
             if (!AskAfterExtractionFailure(dest)) return giveUp();
         }
 
-        reader_.reset();
         Advance(size);
         if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Files", dest);
         PumpNow();

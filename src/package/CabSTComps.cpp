@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 using cabintf::LastOsError;
 
@@ -15,6 +16,28 @@ namespace {
 // The open destination handles of the FDICopy running on this thread; the close
 // callback keeps the list up to date, and ExtractFiles closes what a failure left.
 thread_local std::vector<INT_PTR>* t_openHandles = nullptr;
+
+// The cabinet range of the ExtractRange running on this thread: opening its path
+// gives a handle of the range, which the read, seek and close callbacks serve from
+// the container file. FDI may hold more than one such handle, each with its position.
+struct RangeSource {
+    std::string path;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    uint64_t offset = 0;
+    uint32_t size = 0;
+    const TSTCabReader::ReadProgress* onRead = nullptr;
+    uint32_t furthest = 0;
+    std::vector<std::unique_ptr<uint32_t>> positions; // one per open handle
+};
+thread_local RangeSource* t_range = nullptr;
+
+// The position of a range handle, or null when hf is an ordinary file handle.
+uint32_t* RangePosition(INT_PTR hf) {
+    if (!t_range) return nullptr;
+    for (auto& p : t_range->positions)
+        if (reinterpret_cast<INT_PTR>(p.get()) == hf) return p.get();
+    return nullptr;
+}
 
 // C-runtime style open flags passed by the library.
 constexpr int kOAppend = 0x0008;
@@ -37,6 +60,10 @@ void DIAMONDAPI MemFree(void* pv) {
 }
 
 INT_PTR DIAMONDAPI FileOpen(char* pszFile, int oflag, int /*pmode*/) {
+    if (t_range && (oflag & 3) == 0 && SameText(pszFile, t_range->path)) {
+        t_range->positions.push_back(std::make_unique<uint32_t>(0));
+        return reinterpret_cast<INT_PTR>(t_range->positions.back().get());
+    }
     DWORD access;
     switch (oflag & 3) {
     case 0:
@@ -78,7 +105,34 @@ INT_PTR DIAMONDAPI FileOpen(char* pszFile, int oflag, int /*pmode*/) {
     return reinterpret_cast<INT_PTR>(h);
 }
 
+UINT RangeRead(uint32_t& pos, void* pv, UINT cb) {
+    RangeSource& r = *t_range;
+    const uint32_t want = pos < r.size ? std::min<uint32_t>(cb, r.size - pos) : 0;
+    DWORD done = 0;
+    if (want > 0) {
+        // A read at an explicit offset: the container's own position is left alone.
+        OVERLAPPED at{};
+        const uint64_t from = r.offset + pos;
+        at.Offset = static_cast<DWORD>(from);
+        at.OffsetHigh = static_cast<DWORD>(from >> 32);
+        if (!ReadFile(r.file, pv, want, &done, &at) && GetLastError() != ERROR_HANDLE_EOF) {
+            LastOsError = GetLastError();
+            return static_cast<UINT>(-1);
+        }
+    }
+    pos += done;
+    if (pos > r.furthest) {
+        r.furthest = pos;
+        if (r.onRead && *r.onRead && !(*r.onRead)(r.furthest)) {
+            LastOsError = ERROR_CANCELLED;
+            return static_cast<UINT>(-1);
+        }
+    }
+    return done;
+}
+
 UINT DIAMONDAPI FileRead(INT_PTR hf, void* pv, UINT cb) {
+    if (uint32_t* pos = RangePosition(hf)) return RangeRead(*pos, pv, cb);
     DWORD done = 0;
     if (!ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &done, nullptr)) {
         LastOsError = GetLastError();
@@ -100,6 +154,13 @@ int DIAMONDAPI FileClose(INT_PTR hf) {
     // Wine's FDI closes a handle of 0 when it gives up on a missing next cabinet: not
     // a handle this layer gave out, and not an OS failure worth reporting.
     if (hf == 0 || hf == -1) return 0;
+    if (RangePosition(hf)) {
+        auto& open = t_range->positions;
+        open.erase(std::find_if(open.begin(), open.end(), [&](const auto& p) {
+            return reinterpret_cast<INT_PTR>(p.get()) == hf;
+        }));
+        return 0;
+    }
     if (t_openHandles) {
         auto it = std::find(t_openHandles->begin(), t_openHandles->end(), hf);
         if (it != t_openHandles->end()) t_openHandles->erase(it);
@@ -112,6 +173,16 @@ int DIAMONDAPI FileClose(INT_PTR hf) {
 }
 
 __LONG32 DIAMONDAPI FileSeek(INT_PTR hf, __LONG32 dist, int seektype) {
+    if (uint32_t* pos = RangePosition(hf)) {
+        const int64_t base = seektype == SEEK_CUR ? *pos : seektype == SEEK_END ? t_range->size : 0;
+        const int64_t to = base + dist;
+        if (to < 0 || to > 0x7FFFFFFF) {
+            LastOsError = ERROR_NEGATIVE_SEEK;
+            return -1;
+        }
+        *pos = static_cast<uint32_t>(to);
+        return static_cast<__LONG32>(to);
+    }
     DWORD method = seektype == SEEK_CUR   ? FILE_CURRENT
                    : seektype == SEEK_END ? FILE_END
                                           : FILE_BEGIN;
@@ -304,6 +375,26 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
         for (const auto& v : visited)
             if (!current.empty() && SameText(v, current)) current.clear();
     }
+}
+
+void TSTCabReader::ExtractRange(HANDLE container, const std::string& containerPath,
+                                uint64_t offset, uint32_t size, const std::string& destFolder,
+                                const ReadProgress& onRead) {
+    RangeSource range;
+    range.path = FullPath(containerPath);
+    range.file = container;
+    range.offset = offset;
+    range.size = size;
+    range.onRead = &onRead;
+    RangeSource* const saved = t_range;
+    t_range = &range;
+    try {
+        ExtractFiles(range.path, destFolder, 1);
+    } catch (...) {
+        t_range = saved;
+        throw;
+    }
+    t_range = saved;
 }
 
 INT_PTR DIAMONDAPI TSTCabReader::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {

@@ -84,6 +84,18 @@ class TSTCabReader {
     void ExtractFiles(const std::string& cabinetFile, const std::string& destFolder,
                       uint8_t flags = 0);
 
+    // Told the furthest byte of the cabinet read so far; false stops the extraction
+    // (it then fails with ESTCabinet).
+    using ReadProgress = std::function<bool(uint32_t furthest)>;
+    // Extracts the one cabinet stored at [offset, offset + size) of container (open
+    // for reading, not taken over; the range may run past the end of the file, which
+    // then reads as a cut cabinet). The cabinet is read in place: a setup file holds
+    // its cabinets back to back, and copying each one out first would double the bytes
+    // moved. containerPath names the container in messages.
+    void ExtractRange(HANDLE container, const std::string& containerPath, uint64_t offset,
+                      uint32_t size, const std::string& destFolder,
+                      const ReadProgress& onRead = nullptr);
+
     void* Owner() const { return owner_; }
     // Paths of the extraction in progress (valid inside the events).
     const std::string& CabinetFile() const { return cabinetFile_; }

@@ -188,13 +188,9 @@ class PlacementTest : public ::testing::Test {
         return buf;
     }
 
-    // The setup file and the working file were closed before the run ended: both can
-    // be deleted (an open handle without delete sharing would refuse it).
-    void ExpectFilesClosed() {
-        const std::string working = Temp() + "\\qvfile.dat";
-        EXPECT_TRUE(!PathExists(working) || DeleteFileA(working.c_str()));
-        EXPECT_TRUE(DeleteFileA(ctx_.SetupFile.c_str()));
-    }
+    // The setup file was closed before the run ended: it can be deleted (an open
+    // handle without delete sharing would refuse it).
+    void ExpectFilesClosed() { EXPECT_TRUE(DeleteFileA(ctx_.SetupFile.c_str())); }
 
     static constexpr uint32_t kFiller = 5000;
     ScratchDir dir_;
@@ -591,25 +587,26 @@ TEST_F(PlacementTest, RetryAfterALockedDestinationSucceeds) {
     EXPECT_EQ(Recorded("Files", 0), D("locked.txt"));
 }
 
-TEST_F(PlacementTest, WorkingFileThatCannotBeCreatedAsksWithTheFixedText) {
-    // A folder in the working file's place makes its creation fail.
-    const std::string working = Temp() + "\\qvfile.dat";
-    CreateDirectoryA(working.c_str(), nullptr);
+TEST_F(PlacementTest, UnreadableSetupFileAsksAndRetryReadsItAgain) {
     Build({{D("a.txt"), "a"}, {D("b.txt"), "b"}});
+    // Opened without sharing: the placement cannot open the setup file.
+    HANDLE lock = CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     prompt_.answers = {IDIGNORE, IDRETRY};
     prompt_.onBox = [&](size_t n) {
-        if (n == 2) RemoveDirectoryA(working.c_str());
+        if (n == 2) CloseHandle(lock);
     };
     ASSERT_EQ(Run(), -1);
     ASSERT_EQ(prompt_.boxes.size(), 2u);
-    EXPECT_EQ(prompt_.boxes[0].text,
-              "Error creating file:\r\n" + working + "\r\n\r\nAccess is denied.");
-    EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot place " + D("a.txt"));
     EXPECT_EQ(prompt_.boxes[0].type, UINT(MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2));
-    EXPECT_EQ(ctx_.LogList.at(0), "Error file: " + working);
+    EXPECT_EQ(prompt_.boxes[1].text, "Cannot place " + D("b.txt"));
     EXPECT_TRUE(ctx_.Errors);
     EXPECT_FALSE(PathExists(D("a.txt")));
     EXPECT_EQ(ReadFileBytes(D("b.txt")), "b"); // the offset moved past the ignored one
+    // The cabinets are read in place: no working copy is left in the temporary folder.
+    EXPECT_FALSE(PathExists(Temp() + "\\qvfile.dat"));
 }
 
 TEST_F(PlacementTest, CancelDuringACopyEndsAfterTheCurrentBlock) {
