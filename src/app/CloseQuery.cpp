@@ -4,6 +4,7 @@
 #include "config/SetupKeys.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/SystemLibrary.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 #include "text/RunEnd.h"
@@ -83,6 +84,7 @@ bool OpenTarget(const std::string& text) {
         params = text.substr(p + 1);
     }
     HINSTANCE r;
+    EnsureCom();
     if (FileExists(target)) {
         const std::string folder = ExcludeTrailingBackslash(ExtractFilePath(target));
         r = ShellExecuteA(nullptr, "open", target.c_str(),

@@ -4,6 +4,7 @@
 #include "app/RunContext.h"
 #include "app/Startup.h"
 #include "platform/Error.h"
+#include "platform/SystemLibrary.h"
 #include "text/RunEnd.h"
 #include "wizard/Unit1.h"
 
@@ -32,7 +33,9 @@ void RestrictDllSearch() {
 // drags the whole demangler (about 46 KB) into the runtime. Nothing escapes WinMain,
 // so the short handler is enough.
 namespace __gnu_cxx {
-void __verbose_terminate_handler() { ExitProcess(1); }
+void __verbose_terminate_handler() {
+    ExitProcess(1);
+}
 } // namespace __gnu_cxx
 
 // The library's own raisers of its error exceptions live in one object together with
@@ -40,25 +43,39 @@ void __verbose_terminate_handler() { ExitProcess(1); }
 // implementation (about 40 KB). These raise the same conditions with the program's own
 // error type (a std::exception as well, so every handler still sees them).
 namespace std {
-void __throw_bad_alloc() { throw bad_alloc(); }
-void __throw_bad_array_new_length() { throw bad_array_new_length(); }
-void __throw_length_error(const char* what) { throw RuntimeError(what); }
-void __throw_logic_error(const char* what) { throw RuntimeError(what); }
-void __throw_out_of_range(const char* what) { throw RuntimeError(what); }
-void __throw_out_of_range_fmt(const char* format, ...) { throw RuntimeError(format); }
-void __throw_invalid_argument(const char* what) { throw RuntimeError(what); }
+void __throw_bad_alloc() {
+    throw bad_alloc();
+}
+void __throw_bad_array_new_length() {
+    throw bad_array_new_length();
+}
+void __throw_length_error(const char* what) {
+    throw RuntimeError(what);
+}
+void __throw_logic_error(const char* what) {
+    throw RuntimeError(what);
+}
+void __throw_out_of_range(const char* what) {
+    throw RuntimeError(what);
+}
+void __throw_out_of_range_fmt(const char* format, ...) {
+    throw RuntimeError(format);
+}
+void __throw_invalid_argument(const char* what) {
+    throw RuntimeError(what);
+}
 } // namespace std
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearch();
-    // The folder browser and the shell need COM on this, the only, thread.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     static RunContext ctx;
     ctx.Args = CommandLineArgs();
     static TForm1 form(ctx);
     try {
         // Returns only when the wizard is to be shown: a silent run ends inside.
         FormCreate(ctx);
+        // The folder browser and the shell need COM on this, the only, thread.
+        EnsureCom();
         if (!form.Create()) {
             AbortSetup(ctx);
             return 1;

@@ -5,6 +5,7 @@
 #include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/SystemLibrary.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
@@ -149,6 +150,7 @@ void ExpandBatchFile(const RunContext& ctx, const std::string& file) {
 
 bool ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder,
                int show) {
+    EnsureCom();
     HINSTANCE r = ShellExecuteA(nullptr, "open", file.c_str(),
                                 parameters.empty() ? nullptr : parameters.c_str(),
                                 folder.empty() ? nullptr : folder.c_str(), show);
@@ -283,6 +285,7 @@ bool RunElevated(HWND owner, const std::string& program, const std::string& para
     sei.lpFile = program.c_str();
     sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     sei.nShow = show;
+    EnsureCom();
     if (!ShellExecuteExA(&sei)) return false;
     // A request the shell handed to a running program gives no process to wait for.
     if (!wait || !sei.hProcess) return true;

@@ -9,6 +9,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "platform/SystemLibrary.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 #include "text/SetupLog.h"
@@ -127,6 +128,7 @@ void InstallScreenSaver(RunContext& ctx, const std::string& path) {
     if (n == 0 || n >= MAX_PATH) return;
     const std::string program = JoinPath(sys, "rundll32.exe");
     const std::string params = "desk.cpl,InstallScreenSaver " + path;
+    EnsureCom();
     ShellExecuteA(nullptr, "open", program.c_str(), params.c_str(), nullptr, SW_SHOWNORMAL);
     Record(ctx, "ScreenSaver", path, false);
 }

@@ -9,6 +9,7 @@
 #include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/SystemLibrary.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 #include "text/SetupLog.h"
@@ -138,16 +139,6 @@ bool CreateShortcutFolders(RunContext& ctx, const std::string& path) {
         if (ctx.UninstallOn) RecordUninstallItem(ctx, "Folders", folder);
     }
     return true;
-}
-
-// COM is set up once for the process, on the one user-interface thread. A thread
-// already set up in another mode still serves the shell-link object.
-void EnsureCom() {
-    static const bool initialised = [] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        return true;
-    }();
-    (void)initialised;
 }
 
 std::wstring Wide(const std::string& s) {

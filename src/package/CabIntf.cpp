@@ -3,6 +3,7 @@
 #include "package/CabSTComps.h"
 #include "package/CabSTConsts.h"
 #include "platform/FileUtil.h"
+#include "platform/SystemLibrary.h"
 
 #include <string>
 
@@ -28,30 +29,6 @@ TCabinetEntryPoints g_entries{};
     throw ESTCabinet(message, 0, error, false, false);
 }
 
-// Loads cabinet.dll from the system folder only. LOAD_LIBRARY_SEARCH_SYSTEM32 needs
-// Windows 8 or Windows 7 with KB2533623 (which also brings AddDllDirectory); where the
-// flag is unknown LoadLibraryExA fails with ERROR_INVALID_PARAMETER and the full path
-// of the system folder is used instead.
-HMODULE LoadFromSystemFolder() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    const bool flagSupported = kernel && GetProcAddress(kernel, "AddDllDirectory");
-    if (flagSupported) {
-        HMODULE h = LoadLibraryExA("cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (h || GetLastError() != ERROR_INVALID_PARAMETER) return h;
-    }
-    char dir[MAX_PATH];
-    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-    if (n == 0) return nullptr;
-    if (n >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
-    std::string path(dir, n);
-    if (path.back() != '\\') path += '\\';
-    path += "cabinet.dll";
-    return LoadLibraryA(path.c_str());
-}
-
 template <typename T> bool Bind(HMODULE h, const char* name, T& target) {
     target = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(h, name)));
     return target != nullptr;
@@ -62,7 +39,7 @@ template <typename T> bool Bind(HMODULE h, const char* name, T& target) {
 // The runtime has one thread, so the binding needs no lock.
 const TCabinetEntryPoints& LoadCabinetLibrary() {
     if (g_library) return g_entries;
-    HMODULE h = LoadFromSystemFolder();
+    HMODULE h = LoadSystemLibrary("cabinet.dll");
     if (!h) RaiseOsError(GetLastError(), "Cannot load the cabinet library cabinet.dll");
     TCabinetEntryPoints e{};
     const char* missing = nullptr;

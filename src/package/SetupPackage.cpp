@@ -1,5 +1,6 @@
 #include "package/SetupPackage.h"
 
+#include "app/CommandLine.h"
 #include "app/RunContext.h"
 #include "package/CabSTComps.h"
 #include "platform/FileUtil.h"
@@ -64,7 +65,75 @@ HBITMAP LoadPicture(const std::string& path) {
                                            LR_LOADFROMFILE | LR_CREATEDIBSECTION));
 }
 
+// The wizard's pictures are small; anything larger is not read for the check.
+constexpr DWORD kMaxPictureFile = 64u << 20;
+
+bool IsLoadableBitmapFile(const std::string& path) {
+    HandleCloser f{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+    if (f.h == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(f.h, &size) || size.QuadPart > kMaxPictureFile) return false;
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() &&
+        (!ReadFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+         got != bytes.size()))
+        return false;
+    return IsLoadableBitmap(bytes);
+}
+
+uint32_t Le(const std::string& b, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<uint8_t>(b[at + i]);
+    return v;
+}
+
 } // namespace
+
+bool IsLoadableBitmap(const std::string& b) {
+    constexpr size_t kFileHeader = 14;
+    if (b.size() < kFileHeader + 12 || b[0] != 'B' || b[1] != 'M') return false;
+    const uint64_t bitsAt = Le(b, 10, 4);
+    const uint32_t infoSize = Le(b, 14, 4);
+    int64_t width, height;
+    uint32_t planes, bpp, compression = 0, imageSize = 0;
+    if (infoSize == 12) { // the old core header
+        width = Le(b, 18, 2);
+        height = Le(b, 20, 2);
+        planes = Le(b, 22, 2);
+        bpp = Le(b, 24, 2);
+    } else if (infoSize >= 40 && infoSize <= 124 && b.size() >= kFileHeader + infoSize) {
+        width = static_cast<int32_t>(Le(b, 18, 4));
+        height = static_cast<int32_t>(Le(b, 22, 4));
+        planes = Le(b, 26, 2);
+        bpp = Le(b, 28, 2);
+        compression = Le(b, 30, 4);
+        imageSize = Le(b, 34, 4);
+    } else {
+        return false;
+    }
+    if (height < 0) height = -height; // top-down rows
+    if (width <= 0 || height <= 0 || planes != 1) return false;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+    if (bitsAt < kFileHeader + infoSize || bitsAt > b.size()) return false;
+    const uint64_t available = b.size() - bitsAt;
+    switch (compression) {
+    case BI_RGB:
+    case BI_BITFIELDS: {
+        if (compression == BI_BITFIELDS && bpp != 16 && bpp != 32) return false;
+        const uint64_t stride = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
+        return stride * static_cast<uint64_t>(height) <= available;
+    }
+    case BI_RLE8:
+    case BI_RLE4:
+        if (bpp != (compression == BI_RLE8 ? 8u : 4u)) return false;
+        return imageSize > 0 && imageSize <= available;
+    default:
+        return false;
+    }
+}
 
 bool ParseTrailerNumber(const char* digits, uint32_t& value) {
     uint64_t v = 0;
@@ -161,9 +230,14 @@ uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
     }
 
     ProcessMessages();
-    ctx.WizardPicture = LoadPicture(dir + "\\qvwizard.bmp");
-    ctx.HeaderPicture = LoadPicture(dir + "\\qvheader.bmp");
-    if (!ctx.WizardPicture || !ctx.HeaderPicture) return kExitPicture;
+    const std::string wizard = dir + "\\qvwizard.bmp", header = dir + "\\qvheader.bmp";
+    if (FindSwitch(ctx, "/S")) {
+        if (!IsLoadableBitmapFile(wizard) || !IsLoadableBitmapFile(header)) return kExitPicture;
+    } else {
+        ctx.WizardPicture = LoadPicture(wizard);
+        ctx.HeaderPicture = LoadPicture(header);
+        if (!ctx.WizardPicture || !ctx.HeaderPicture) return kExitPicture;
+    }
 
     if (!ApplyAppearance(ctx)) return kExitAppearance;
     return 0;

@@ -1,6 +1,7 @@
 #include "platform/UserPrompt.h"
 
 #include "platform/OverwriteDialog.h"
+#include "platform/SystemLibrary.h"
 
 #include <commdlg.h>
 
@@ -47,7 +48,9 @@ bool IUserPrompt::ChooseDataFile(HWND owner, std::string& path) {
     // The working folder stays where it was: later steps may rely on it.
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
                 OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameA(&ofn)) return false;
+    using OpenFn = BOOL(WINAPI*)(OPENFILENAMEA*);
+    auto open = SystemFunction<OpenFn>("comdlg32.dll", "GetOpenFileNameA");
+    if (!open || !open(&ofn)) return false;
     path = file.data();
     return true;
 }

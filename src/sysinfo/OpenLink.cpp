@@ -3,6 +3,7 @@
 #include "app/RunContext.h"
 #include "engine/Commands.h"
 #include "platform/FileUtil.h"
+#include "platform/SystemLibrary.h"
 #include "text/Language.h"
 
 #include <windows.h>
@@ -23,6 +24,7 @@ bool OpenLink(RunContext& ctx, const std::string& text, bool run, bool notice) {
     if (notice)
         ctx.Prompt->MessageBox(owner, FormatText(LanguageText(ctx, "Messages", 28), ""),
                                "Setup - " + ctx.ProductTitle, MB_OK | MB_ICONWARNING);
+    EnsureCom();
     if (file)
         ShellExecuteA(owner, "open", target.c_str(), parameters.c_str(),
                       ExcludeTrailingBackslash(ExtractFilePath(target)).c_str(), SW_SHOWNORMAL);

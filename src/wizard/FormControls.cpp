@@ -177,7 +177,13 @@ void TForm1::CreateControls() {
     SendMessageA(Ctl(kIdLabel1), WM_SETFONT, reinterpret_cast<WPARAM>(largeTitleFont_), FALSE);
     SendMessageA(Ctl(kIdText1), WM_SETFONT, reinterpret_cast<WPARAM>(pageTitleFont_), FALSE);
     SendMessageA(Ctl(kIdLPublisher), WM_SETFONT, reinterpret_cast<WPARAM>(publisherFont_), FALSE);
-    SetWindowSubclass(Ctl(kIdLPublisher), PublisherProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    // Subclassed through user32 alone, so the common controls library is not needed
+    // before the wizard exists.
+    if (HWND publisher = Ctl(kIdLPublisher)) {
+        SetWindowLongPtrA(publisher, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        publisherBaseProc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(publisher, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PublisherProc)));
+    }
 
     // Licence and readme links open in the browser.
     for (int id : {kIdRichEdit1, kIdRichEdit2}) {
@@ -347,10 +353,10 @@ void TForm1::SetPublisherHot(bool hot) {
                  TRUE);
 }
 
-LRESULT CALLBACK TForm1::PublisherProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                       DWORD_PTR data) {
+LRESULT CALLBACK TForm1::PublisherProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     // Only Win32 calls here: nothing can throw through this frame.
-    auto* form = reinterpret_cast<TForm1*>(data);
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    const WNDPROC base = form->publisherBaseProc_;
     switch (msg) {
     case WM_MOUSEMOVE:
         if (!form->publisherHot_) {
@@ -366,8 +372,8 @@ LRESULT CALLBACK TForm1::PublisherProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM
         SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_HAND)));
         return TRUE;
     case WM_NCDESTROY:
-        RemoveWindowSubclass(wnd, PublisherProc, 1);
+        SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
         break;
     }
-    return DefSubclassProc(wnd, msg, wParam, lParam);
+    return CallWindowProcA(base, wnd, msg, wParam, lParam);
 }

@@ -7,6 +7,7 @@
 #include "engine/Commands.h"
 #include "engine/InstallationRun.h"
 #include "platform/Redirection.h"
+#include "platform/SystemLibrary.h"
 #include "text/Language.h"
 #include "text/RunEnd.h"
 #include "wizard/ControlIds.h"
@@ -24,15 +25,6 @@ constexpr UINT kMsgFirstPage = WM_APP + 1;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-void LoadRichEditLibrary() {
-    // From the system folder only: a setup runs from folders where a planted copy of
-    // a system DLL must not be picked up.
-    char dir[MAX_PATH] = {};
-    UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    LoadLibraryA((std::string(dir) + "\\riched20.dll").c_str());
-}
-
 } // namespace
 
 TForm1::TForm1(RunContext& ctx) : ctx_(ctx) {}
@@ -46,8 +38,9 @@ TForm1::~TForm1() {
 
 bool TForm1::Create() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
-    LoadRichEditLibrary();
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (auto init = SystemFunction<InitFn>("comctl32.dll", "InitCommonControlsEx")) init(&icc);
+    LoadSystemLibrary("riched20.dll"); // the licence and readme boxes
 
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;

@@ -80,7 +80,7 @@ class TForm1 {
     void Enable(int id, bool enabled);
     void Focus(int id);
     void SetPublisherHot(bool hot);
-    static LRESULT CALLBACK PublisherProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    static LRESULT CALLBACK PublisherProc(HWND, UINT, WPARAM, LPARAM);
 
     // ---- Pages.cpp: what each page shows, and the controls' own events ----
     // The language text (section, index), expanded.
@@ -129,6 +129,7 @@ class TForm1 {
     bool closing_ = false;       // the close query is running
     bool failed_ = false;        // a handler failed; the run ends once the handler is left
     bool publisherHot_ = false;
+    WNDPROC publisherBaseProc_ = nullptr;
 
     HFONT formFont_ = nullptr, largeTitleFont_ = nullptr, pageTitleFont_ = nullptr;
     HFONT publisherFont_ = nullptr, publisherHotFont_ = nullptr;

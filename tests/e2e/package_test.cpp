@@ -17,7 +17,7 @@ namespace {
 const char kCorruptText[] = "The setup file is corrupt.\r\n\r\nError code: ";
 
 class PackageTest : public ::testing::Test {
-protected:
+  protected:
     ScratchDir work;
     std::string temp = work / "temp";
     std::string project = work / "project";
@@ -91,8 +91,8 @@ TEST_F(PackageTest, ShortFileFailsWithCodeOne) {
                      << "shorter than the trailer floor; the trailer search's unit tests cover it";
     // One byte short of the smallest file that can hold a trailer above the floor,
     // with a valid-looking trailer at its end that must not be found.
-    std::string shortFile = file.substr(0, kTrailerSearchFloor + kTrailerSize - 1 - kTrailerSize) +
-                            FormatTrailer(100);
+    std::string shortFile =
+        file.substr(0, kTrailerSearchFloor + kTrailerSize - 1 - kTrailerSize) + FormatTrailer(100);
     ASSERT_EQ(shortFile.size(), kTrailerSearchFloor + kTrailerSize - 1);
     WriteFileBytes(setup, shortFile);
     ExpectCorrupt(Run(), 1);
@@ -173,6 +173,18 @@ TEST_F(PackageTest, InvalidWizardPictureGivesCodeTwo) {
     ExpectCorrupt(Run(), 2);
 }
 
+// A silent run checks the pictures without loading them, with the same outcome.
+TEST_F(PackageTest, SilentRunRefusesTheSamePictures) {
+    WriteMinimalProject(project);
+    WriteFileBytes(project + "\\setup\\qvwizard.bmp", "BM this is not a bitmap");
+    Build(/*requireSetupFiles=*/false);
+    ExpectCorrupt(Run("/S"), 2);
+    WriteMinimalProject(project);
+    DeleteFileA((project + "\\setup\\qvheader.bmp").c_str());
+    Build(/*requireSetupFiles=*/false);
+    ExpectCorrupt(Run("/S"), 2);
+}
+
 // A setup cabinet whose size is an exact multiple of the copy block size is still
 // copied completely.
 TEST_F(PackageTest, SetupCabinetOfExactBlockMultiple) {
@@ -209,7 +221,8 @@ TEST_F(PackageTest, SetupCabinetOfExactBlockMultiple) {
         filler += 2048 - cabBytes.size() % 2048;
     }
     ASSERT_EQ(cabBytes.size() % 2048, 0u) << "could not hit a block multiple";
-    WriteFileBytes(setup, engine + cabBytes + FormatTrailer(static_cast<uint32_t>(cabBytes.size())));
+    WriteFileBytes(setup,
+                   engine + cabBytes + FormatTrailer(static_cast<uint32_t>(cabBytes.size())));
     ExpectClean(Run());
 }
 

@@ -10,20 +10,21 @@
 namespace {
 
 class TrailerTest : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string path = dir / "setup.bin";
 
     // A file of `size` filler bytes with `text` written at `offset`.
     void Make(size_t size, std::initializer_list<std::pair<size_t, std::string>> texts) {
         std::string data(size, 'A');
-        for (const auto& [offset, text] : texts) data.replace(offset, text.size(), text);
+        for (const auto& [offset, text] : texts)
+            data.replace(offset, text.size(), text);
         WriteFileBytes(path, data);
     }
 
     TrailerInfo Find() {
-        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               0, nullptr);
         EXPECT_NE(f, INVALID_HANDLE_VALUE);
         LARGE_INTEGER size;
         GetFileSizeEx(f, &size);
@@ -72,8 +73,10 @@ TEST_F(TrailerTest, FoundAcrossEveryReadBlockBoundary) {
 
 TEST_F(TrailerTest, HighestValidTrailerWins) {
     const size_t size = 600000;
-    Make(size, {{450000, "ZYX0000000001"}, {500000, "ZYX0000000500"},
-                {550000, "ZYXnot-digits"}, {560000, "ZYX99999999999"}});
+    Make(size, {{450000, "ZYX0000000001"},
+                {500000, "ZYX0000000500"},
+                {550000, "ZYXnot-digits"},
+                {560000, "ZYX99999999999"}});
     TrailerInfo t = Find();
     ASSERT_TRUE(t.found);
     EXPECT_EQ(t.offset, 500000u);
@@ -103,16 +106,70 @@ TEST(SetupTempDir, ThreeDigitsBelowTheTempFolder) {
     std::string a = DrawSetupTempDir("C:\\T");
     ASSERT_EQ(a.size(), std::string("C:\\T\\QVTMP000").size());
     EXPECT_EQ(a.substr(0, 10), "C:\\T\\QVTMP");
-    for (char c : a.substr(10)) EXPECT_TRUE(c >= '0' && c <= '9');
+    for (char c : a.substr(10))
+        EXPECT_TRUE(c >= '0' && c <= '9');
     // Every digit takes every value over many draws: no digit is stuck.
     bool seen[3][10] = {};
     for (int i = 0; i < 2000; ++i) {
         std::string d = DrawSetupTempDir("C:\\T").substr(10);
-        for (int k = 0; k < 3; ++k) seen[k][d[k] - '0'] = true;
+        for (int k = 0; k < 3; ++k)
+            seen[k][d[k] - '0'] = true;
         Sleep(i % 50 == 0 ? 1 : 0);
     }
     for (int k = 0; k < 3; ++k)
-        for (int v = 0; v < 10; ++v) EXPECT_TRUE(seen[k][v]) << "digit " << k << " value " << v;
+        for (int v = 0; v < 10; ++v)
+            EXPECT_TRUE(seen[k][v]) << "digit " << k << " value " << v;
 }
 
 } // namespace
+
+namespace {
+
+// A bitmap file: 14-byte file header, 40-byte information header, pixels.
+std::string Bitmap(int32_t width, int32_t height, uint16_t bpp, uint32_t compression,
+                   const std::string& pixels, uint32_t imageSize = 0) {
+    auto le = [](uint32_t v, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return s;
+    };
+    const uint32_t bitsAt = 14 + 40;
+    return "BM" + le(bitsAt + static_cast<uint32_t>(pixels.size()), 4) + le(0, 4) + le(bitsAt, 4) +
+           le(40, 4) + le(static_cast<uint32_t>(width), 4) + le(static_cast<uint32_t>(height), 4) +
+           le(1, 2) + le(bpp, 2) + le(compression, 4) + le(imageSize, 4) + std::string(16, '\0') +
+           pixels;
+}
+
+} // namespace
+
+TEST(BitmapCheck, AcceptsWhatThePictureLoaderLoads) {
+    // 3 pixels of 24 bits make rows of 12 bytes (rounded up to four).
+    EXPECT_TRUE(IsLoadableBitmap(Bitmap(3, 2, 24, BI_RGB, std::string(24, 'x'))));
+    EXPECT_TRUE(IsLoadableBitmap(Bitmap(3, -2, 24, BI_RGB, std::string(24, 'x')))); // top-down
+    EXPECT_TRUE(IsLoadableBitmap(Bitmap(2, 2, 32, BI_BITFIELDS, std::string(16, 'x'))));
+    EXPECT_TRUE(IsLoadableBitmap(Bitmap(8, 8, 8, BI_RLE8, std::string("\x00\x01", 2), 2)));
+    // The demo's pictures, made by an ordinary image tool.
+    for (const char* name : {"qvwizard.bmp", "qvheader.bmp"}) {
+        const std::string file =
+            ReadFileBytes(std::string(QV_SOURCE_DIR) + "\\examples\\demo\\setup\\" + name);
+        ASSERT_FALSE(file.empty()) << name;
+        EXPECT_TRUE(IsLoadableBitmap(file)) << name;
+    }
+}
+
+TEST(BitmapCheck, RefusesDamagedOrForeignFiles) {
+    EXPECT_FALSE(IsLoadableBitmap(""));
+    EXPECT_FALSE(IsLoadableBitmap("BM this is not a bitmap"));
+    std::string good = Bitmap(3, 2, 24, BI_RGB, std::string(24, 'x'));
+    EXPECT_FALSE(IsLoadableBitmap("PK" + good.substr(2)));
+    EXPECT_FALSE(IsLoadableBitmap(good.substr(0, good.size() - 1))); // a pixel row cut short
+    EXPECT_FALSE(IsLoadableBitmap(Bitmap(0, 2, 24, BI_RGB, "")));
+    EXPECT_FALSE(IsLoadableBitmap(Bitmap(3, 2, 7, BI_RGB, std::string(24, 'x'))));
+    EXPECT_FALSE(IsLoadableBitmap(Bitmap(3, 2, 24, BI_BITFIELDS, std::string(24, 'x'))));
+    EXPECT_FALSE(IsLoadableBitmap(
+        Bitmap(8, 8, 8, BI_RLE8, std::string("\x00\x01", 2), 3))); // beyond the file
+    EXPECT_FALSE(IsLoadableBitmap(Bitmap(8, 8, 8, 9, std::string(64, 'x'))));
+    // Sizes that would overflow a 32-bit product.
+    EXPECT_FALSE(IsLoadableBitmap(Bitmap(0x7FFFFFFF, 0x7FFFFFFF, 32, BI_RGB, "x")));
+}
