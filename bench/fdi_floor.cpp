@@ -10,12 +10,17 @@
 //       <destination>\qvfile.dat with reads and writes of the given size, then
 //       extracts that file. This is the least a program can do that copies each
 //       cabinet out of a setup file before extracting it.
+//   bench_fdifloor --range <source file> <list file> <destination folder>
+//       for each "<offset> <size>" line: extracts the cabinet in place, FDI reading
+//       the range of the source file through its callbacks (as the runtime does).
 #include <windows.h>
 
 #include <fcntl.h>
 #include <fdi.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -24,9 +29,27 @@
 namespace {
 std::string g_dest;
 
-FNALLOC(Alloc) { return HeapAlloc(GetProcessHeap(), 0, cb); }
-FNFREE(Free) { HeapFree(GetProcessHeap(), 0, pv); }
+// The range served to FDI in --range mode: opening "range.cab" gives a handle whose
+// reads come from [offset, offset + size) of the source file.
+struct Range {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    long long offset = 0;
+    DWORD size = 0, pos = 0;
+} g_range;
+constexpr INT_PTR kRangeHandle = 0x7FFF0001;
+
+FNALLOC(Alloc) {
+    return HeapAlloc(GetProcessHeap(), 0, cb);
+}
+FNFREE(Free) {
+    HeapFree(GetProcessHeap(), 0, pv);
+}
 FNOPEN(Open) {
+    if (g_range.file != INVALID_HANDLE_VALUE &&
+        std::string(pszFile).find("range.cab") != std::string::npos) {
+        g_range.pos = 0;
+        return kRangeHandle;
+    }
     DWORD access = (oflag & 3) == 0 ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     DWORD disp = (oflag & _O_CREAT) ? CREATE_ALWAYS : OPEN_EXISTING;
     HANDLE h = CreateFileA(pszFile, access, FILE_SHARE_READ, nullptr, disp,
@@ -35,6 +58,36 @@ FNOPEN(Open) {
     return h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(h);
 }
 FNREAD(Read) {
+    if (hf == kRangeHandle) {
+        // Served from a 64 KB window of the source file: FDI reads headers of a few
+        // bytes between its data blocks, and a system call for each costs more than
+        // the copy from the window.
+        static std::vector<char> window(65536);
+        static long long windowAt = -1;
+        static DWORD windowLen = 0;
+        const DWORD want =
+            g_range.pos < g_range.size ? std::min<DWORD>(cb, g_range.size - g_range.pos) : 0;
+        DWORD n = 0;
+        while (n < want) {
+            const long long at = g_range.offset + g_range.pos + n;
+            if (windowAt < 0 || at < windowAt || at >= windowAt + windowLen) {
+                LARGE_INTEGER p;
+                p.QuadPart = at;
+                windowLen = 0;
+                if (!SetFilePointerEx(g_range.file, p, nullptr, FILE_BEGIN) ||
+                    !ReadFile(g_range.file, window.data(), 65536, &windowLen, nullptr))
+                    return UINT(-1);
+                if (windowLen == 0) break;
+                windowAt = at;
+            }
+            const DWORD k =
+                std::min<DWORD>(want - n, static_cast<DWORD>(windowAt + windowLen - at));
+            std::memcpy(static_cast<char*>(pv) + n, window.data() + (at - windowAt), k);
+            n += k;
+        }
+        g_range.pos += n;
+        return n;
+    }
     DWORD n = 0;
     return ReadFile(reinterpret_cast<HANDLE>(hf), pv, cb, &n, nullptr) ? n : UINT(-1);
 }
@@ -42,14 +95,26 @@ FNWRITE(Write) {
     DWORD n = 0;
     return WriteFile(reinterpret_cast<HANDLE>(hf), pv, cb, &n, nullptr) ? n : UINT(-1);
 }
-FNCLOSE(Close) { return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1; }
-FNSEEK(Seek) { return SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, seektype); }
+FNCLOSE(Close) {
+    if (hf == kRangeHandle) return 0;
+    return CloseHandle(reinterpret_cast<HANDLE>(hf)) ? 0 : -1;
+}
+FNSEEK(Seek) {
+    if (hf == kRangeHandle) {
+        long long base = seektype == SEEK_CUR   ? g_range.pos
+                         : seektype == SEEK_END ? g_range.size
+                                                : 0;
+        g_range.pos = static_cast<DWORD>(base + dist);
+        return static_cast<long>(g_range.pos);
+    }
+    return SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, seektype);
+}
 
 FNFDINOTIFY(Notify) {
     switch (fdint) {
     case fdintCOPY_FILE:
-        return Open(const_cast<char*>((g_dest + "\\" + pfdin->psz1).c_str()),
-                    _O_WRONLY | _O_CREAT, 0);
+        return Open(const_cast<char*>((g_dest + "\\" + pfdin->psz1).c_str()), _O_WRONLY | _O_CREAT,
+                    0);
     case fdintCLOSE_FILE_INFO:
         Close(pfdin->hf);
         return TRUE;
@@ -74,8 +139,7 @@ bool CopyRange(HANDLE src, long long offset, DWORD size, const std::string& to,
     bool ok = SetFilePointerEx(src, pos, nullptr, FILE_BEGIN) != FALSE;
     DWORD left = size;
     while (ok && left > 0) {
-        DWORD want = left < buf.size() ? left : static_cast<DWORD>(buf.size()), got = 0,
-              put = 0;
+        DWORD want = left < buf.size() ? left : static_cast<DWORD>(buf.size()), got = 0, put = 0;
         ok = ReadFile(src, buf.data(), want, &got, nullptr) && got == want &&
              WriteFile(out, buf.data(), got, &put, nullptr) && put == got;
         left -= got;
@@ -112,6 +176,21 @@ int main(int argc, char** argv) {
         while (ok && list >> offset >> size)
             ok = CopyRange(src, offset, size, working, buf) && ExtractOne(fdi, working);
         if (src != INVALID_HANDLE_VALUE) CloseHandle(src);
+    } else if (args.size() == 4 && args[0] == "--range") {
+        g_dest = args[3];
+        g_range.file = CreateFileA(args[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        ok = g_range.file != INVALID_HANDLE_VALUE;
+        const std::string virtualCab = g_dest + "\\range.cab";
+        std::ifstream list(args[2]);
+        long long offset;
+        unsigned long size;
+        while (ok && list >> offset >> size) {
+            g_range.offset = offset;
+            g_range.size = size;
+            ok = ExtractOne(fdi, virtualCab);
+        }
+        if (g_range.file != INVALID_HANDLE_VALUE) CloseHandle(g_range.file);
     } else {
         std::fprintf(stderr, "usage: see the head of fdi_floor.cpp\n");
         ok = false;
