@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -164,4 +165,67 @@ std::vector<std::string> SplitRecord(const std::string& record, const std::strin
     }
     if (open) fields.push_back(std::move(current));
     return fields;
+}
+
+namespace {
+
+// Sections larger than this are not held in memory; their keys are read one by one.
+constexpr DWORD kSnapshotLimit = 64u << 20;
+
+bool IsPlainKey(const std::string& key) {
+    if (key.empty()) return false;
+    for (char c : key) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u >= 0x80 || c == '"' || c == '\'' || c == '[' || c == ';') return false;
+    }
+    return true;
+}
+
+bool IsPlainValue(const std::string& v) {
+    if (v.empty()) return true;
+    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    return !edge(v.front()) && !edge(v.back());
+}
+
+std::string AsciiUpper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+} // namespace
+
+TIniSection::TIniSection(const TIniFile& file, std::string section)
+    : file_(file), section_(std::move(section)) {
+    std::vector<char> buf(64 * 1024);
+    for (;;) {
+        const DWORD n = GetPrivateProfileSectionA(
+            section_.c_str(), buf.data(), static_cast<DWORD>(buf.size()), file_.Path().c_str());
+        if (n + 2 < buf.size()) break;            // n == size - 2 means the section was cut
+        if (buf.size() >= kSnapshotLimit) return; // every key is read on its own
+        buf.resize(buf.size() * 2);
+    }
+    std::map<std::string, std::optional<std::string>> entries;
+    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
+        const char* eq = std::strchr(p, '=');
+        const std::string key = eq ? std::string(p, eq) : std::string(p);
+        // A key the system may read differently (blanks it trims, other letters it
+        // compares in its own way) could stand for an earlier or a later one.
+        if (!IsPlainKey(key)) return;
+        const std::string value = eq ? std::string(eq + 1) : std::string();
+        // The first entry of a key is the one the system reads; a value it would
+        // trim or unquote is left to it, and one it would cut is cut alike.
+        std::optional<std::string> known;
+        if (eq && IsPlainValue(value)) known = value.substr(0, kValueBuffer - 1);
+        entries.emplace(AsciiUpper(key), std::move(known));
+    }
+    entries_ = std::move(entries);
+}
+
+std::string TIniSection::ReadString(const std::string& key, const std::string& def) const {
+    if (IsPlainKey(key)) {
+        auto it = entries_.find(AsciiUpper(key));
+        if (it != entries_.end() && it->second) return *it->second;
+    }
+    return file_.ReadString(section_, key, def);
 }

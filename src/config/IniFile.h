@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,25 @@ class TIniFile {
 
   private:
     std::string path_;
+};
+
+// One section of an INI file read in a single call, for loops over many keys: under
+// Wine every ReadString opens and checks the file again (~0.3 ms each, a tenth of a
+// second for 300 file records). A key looked up here gives exactly what ReadString
+// gives: entries the snapshot cannot answer for sure (a value with blanks or a quote
+// at either end, which the system trims or unquotes; a key with blanks or non-ASCII
+// letters; a key missing from the snapshot) are read through ReadString. The
+// snapshot is not refreshed: use it only while nothing writes the section.
+class TIniSection {
+  public:
+    TIniSection(const TIniFile& file, std::string section);
+    std::string ReadString(const std::string& key, const std::string& def) const;
+
+  private:
+    const TIniFile& file_;
+    std::string section_;
+    // Upper-case key -> its first value; empty where the system must be asked.
+    std::map<std::string, std::optional<std::string>> entries_;
 };
 
 // The number rule of ReadInteger. Blanks around the text are ignored. Decimal: an

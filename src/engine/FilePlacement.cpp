@@ -75,8 +75,8 @@ class Profile {
             return DecimalText(tenths / 10000) + "." + DecimalText(tenths % 10000, 4);
         };
         const std::string line = "files " + std::to_string(files) + " placement " + secs(total) +
-                                 " extract " + secs(extract) + " record " +
-                                 secs(record) + " folders " + secs(folders) + " other " +
+                                 " extract " + secs(extract) + " record " + secs(record) +
+                                 " folders " + secs(folders) + " other " +
                                  secs(total - extract - record - folders) + " since-start " +
                                  secs((ticks(now) - ticks(created)) / 1e7) + "\r\n";
         HANDLE h = CreateFileA((TempDir() + "\\qvprofile.txt").c_str(), FILE_APPEND_DATA, 0,
@@ -151,6 +151,7 @@ class Placement {
         const double start = profile_.Now();
         OpenSetupFile();
         const int limit = ctx_.Config ? RecordLimit(ctx_, total) : 0;
+        if (limit > 0) records_ = std::make_unique<TIniSection>(*ctx_.Config, kFilesSection);
         for (int i = 0; i < limit; ++i) {
             if (PlaceRecord(i) == RecordOutcome::Malformed) {
                 setup_.Close();
@@ -168,6 +169,7 @@ class Placement {
     int total_ = 0;
     FileHandle setup_;
     uint64_t setupSize_ = 0;
+    std::unique_ptr<TIniSection> records_; // [Files], read once
     OverallAnswer answer_ = OverallAnswer::None;
     DWORD lastPump_ = GetTickCount();
     // One cabinet reader (one FDI context) serves every record.
@@ -235,7 +237,7 @@ class Placement {
 
     RecordOutcome PlaceRecord(int i) {
         const double readStart = profile_.Now();
-        const std::string value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
+        const std::string value = records_->ReadString(std::to_string(i), "");
         if (value.empty()) return RecordOutcome::Next;
         const std::vector<std::string> fields = SplitRecord(value, "?");
         if (fields.size() != 4) return RecordOutcome::Malformed;
@@ -408,9 +410,8 @@ class Placement {
         if (setup_.Valid()) {
             try {
                 reader_.ExtractRange(setup_.Get(), ctx_.SetupFile, ctx_.PayloadOffset, size_,
-                                     folder, [this](uint32_t furthest) {
-                                         return AdvanceBlocks(furthest);
-                                     });
+                                     folder,
+                                     [this](uint32_t furthest) { return AdvanceBlocks(furthest); });
                 extracted = true;
             } catch (const std::exception&) {
             }

@@ -110,6 +110,44 @@ TEST_F(ConfigTest, ReadSectionNeverReturnsACutName) {
     EXPECT_EQ(ini.ReadSection("L"), (std::vector<std::string>{a}));
 }
 
+// The one-call snapshot must answer every key exactly as the system's own read does,
+// including the entries it leaves to the system.
+TEST_F(ConfigTest, SectionSnapshotReadsLikeTheSystem) {
+    const std::string huge(3000, 'h');
+    TIniFile ini = Write("[Files]\r\n"
+                         "0=plain?12?OVERWRITE?Yes\r\n"
+                         "1= padded value \r\n"
+                         "2=\"quoted\"\r\n"
+                         "3='single'\r\n"
+                         "4=\"half\r\n"
+                         "5=\r\n"
+                         "6=" +
+                         huge +
+                         "\r\n"
+                         "7=first\r\n7=second\r\n"
+                         "8=\"x\"\r\n8=later plain\r\n"
+                         "Name=Value\r\n"
+                         "a=b=c\r\n"
+                         "bare\r\n"
+                         "[Other]\r\n9=elsewhere\r\n");
+    const TIniSection files(ini, "Files");
+    for (const char* key : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "NAME", "name", "a",
+                            "bare", "missing", ""})
+        EXPECT_EQ(files.ReadString(key, "def"), ini.ReadString("Files", key, "def")) << key;
+    EXPECT_EQ(files.ReadString("6", "").size(), 2047u);
+    EXPECT_EQ(files.ReadString("7", ""), "first");
+
+    // Blanks around a key name or a comment make the snapshot leave every key to the
+    // system: it can no longer tell which entry comes first.
+    TIniFile odd = Write("[Files]\r\n 0 = spaced\r\n;note\r\n0=later\r\n1=one\r\n");
+    const TIniSection oddFiles(odd, "Files");
+    for (const char* key : {"0", "1", "2"})
+        EXPECT_EQ(oddFiles.ReadString(key, "def"), odd.ReadString("Files", key, "def")) << key;
+
+    // A missing section reads as missing keys.
+    EXPECT_EQ(TIniSection(ini, "Nothing").ReadString("0", "def"), "def");
+}
+
 TEST_F(ConfigTest, SectionExistsNeedsAKey) {
     TIniFile ini = Write("[Extensions]\r\n0=txt\r\n[Bare]\r\n[Next]\r\nk=v\r\n");
     EXPECT_TRUE(ini.SectionExists("extensions"));
