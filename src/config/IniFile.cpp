@@ -28,8 +28,16 @@ int HexDigit(char c) {
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& def) const {
+TIniFile::~TIniFile() = default;
+TIniFile::TIniFile(TIniFile&&) noexcept = default;
+TIniFile& TIniFile::operator=(TIniFile&&) noexcept = default;
+
+void TIniFile::Invalidate() const {
+    sections_.clear();
+}
+
+std::string TIniFile::ReadStringFromFile(const std::string& section, const std::string& key,
+                                         const std::string& def) const {
     char buf[kValueBuffer];
     // The system copies at most kValueBuffer - 1 characters and always terminates, so a
     // longer value arrives cut at 2047 characters.
@@ -172,11 +180,15 @@ namespace {
 // Sections larger than this are not held in memory; their keys are read one by one.
 constexpr DWORD kSnapshotLimit = 64u << 20;
 
+// A name the snapshot compares exactly as the system does: ASCII letters ignore case,
+// inner blanks count; no blank at either end (the system trims it), no other bytes
+// (compared by the system's locale), no comment or section mark in front.
 bool IsPlainKey(const std::string& key) {
-    if (key.empty()) return false;
+    if (key.empty() || key.front() == ' ' || key.back() == ' ') return false;
+    if (key.front() == ';' || key.front() == '[') return false;
     for (char c : key) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u <= ' ' || u >= 0x80 || c == '"' || c == '\'' || c == '[' || c == ';') return false;
+        if (u < ' ' || u >= 0x80) return false;
     }
     return true;
 }
@@ -227,5 +239,14 @@ std::string TIniSection::ReadString(const std::string& key, const std::string& d
         auto it = entries_.find(AsciiUpper(key));
         if (it != entries_.end() && it->second) return *it->second;
     }
-    return file_.ReadString(section_, key, def);
+    return file_.ReadStringFromFile(section_, key, def);
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    // A section name the system may compare in its own way is not kept.
+    if (!IsPlainKey(section)) return ReadStringFromFile(section, key, def);
+    std::unique_ptr<TIniSection>& cached = sections_[AsciiUpper(section)];
+    if (!cached) cached = std::make_unique<TIniSection>(*this, section);
+    return cached->ReadString(key, def);
 }

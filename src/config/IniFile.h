@@ -5,18 +5,31 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+class TIniSection;
+
 class TIniFile {
   public:
     explicit TIniFile(std::string path);
+    ~TIniFile();
+    TIniFile(TIniFile&&) noexcept;
+    TIniFile& operator=(TIniFile&&) noexcept;
     const std::string& Path() const { return path_; }
 
-    // The value, or def when the key is absent; cut at 2047 characters.
+    // The value, or def when the key is absent; cut at 2047 characters. Each section
+    // is read from the file once (see TIniSection) and kept; Invalidate() after the
+    // file was written.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
+    // The same, asking the system every time.
+    std::string ReadStringFromFile(const std::string& section, const std::string& key,
+                                   const std::string& def) const;
+    // Forgets the sections read so far: the next reads see the file as it is now.
+    void Invalidate() const;
     // Decimal, or "0x"/"$" followed by hexadecimal digits; anything else gives def
     // (see ParseIniInteger for the exact rule).
     int32_t ReadInteger(const std::string& section, const std::string& key, int32_t def) const;
@@ -30,15 +43,17 @@ class TIniFile {
 
   private:
     std::string path_;
+    mutable std::map<std::string, std::unique_ptr<TIniSection>> sections_; // upper-case name
 };
 
-// One section of an INI file read in a single call, for loops over many keys: under
-// Wine every ReadString opens and checks the file again (~0.3 ms each, a tenth of a
-// second for 300 file records). A key looked up here gives exactly what ReadString
-// gives: entries the snapshot cannot answer for sure (a value with blanks or a quote
-// at either end, which the system trims or unquotes; a key with blanks or non-ASCII
-// letters; a key missing from the snapshot) are read through ReadString. The
-// snapshot is not refreshed: use it only while nothing writes the section.
+// One section of an INI file read in a single call. Under Wine every read of a key
+// opens and checks the file again (~0.1-0.3 ms each; a setup makes hundreds). A key
+// looked up here gives exactly what the system's read gives: entries the snapshot
+// cannot answer for sure (a value with a blank or a quote at either end, which the
+// system trims or unquotes; a key missing from the snapshot) are read from the file,
+// and a section with a name the system might compare differently (blanks at its ends,
+// non-ASCII letters, a comment) is read from the file key by key. The snapshot is not
+// refreshed: TIniFile drops it when told the file was written.
 class TIniSection {
   public:
     TIniSection(const TIniFile& file, std::string section);

@@ -151,7 +151,6 @@ class Placement {
         const double start = profile_.Now();
         OpenSetupFile();
         const int limit = ctx_.Config ? RecordLimit(ctx_, total) : 0;
-        if (limit > 0) records_ = std::make_unique<TIniSection>(*ctx_.Config, kFilesSection);
         for (int i = 0; i < limit; ++i) {
             if (PlaceRecord(i) == RecordOutcome::Malformed) {
                 setup_.Close();
@@ -169,7 +168,6 @@ class Placement {
     int total_ = 0;
     FileHandle setup_;
     uint64_t setupSize_ = 0;
-    std::unique_ptr<TIniSection> records_; // [Files], read once
     OverallAnswer answer_ = OverallAnswer::None;
     DWORD lastPump_ = GetTickCount();
     // One cabinet reader (one FDI context) serves every record.
@@ -237,7 +235,7 @@ class Placement {
 
     RecordOutcome PlaceRecord(int i) {
         const double readStart = profile_.Now();
-        const std::string value = records_->ReadString(std::to_string(i), "");
+        const std::string value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
         if (value.empty()) return RecordOutcome::Next;
         const std::vector<std::string> fields = SplitRecord(value, "?");
         if (fields.size() != 4) return RecordOutcome::Malformed;

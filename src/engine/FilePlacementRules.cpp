@@ -143,5 +143,6 @@ void CancelOtherItems(RunContext& ctx, const std::string& path) {
         std::string record = ExpandText(ctx, ctx.Config->ReadString("Others", key, ""));
         if (UpperCase(record).find(wanted) == std::string::npos) continue;
         WritePrivateProfileStringA("Others", key.c_str(), "", ctx.Config->Path().c_str());
+        ctx.Config->Invalidate();
     }
 }

@@ -81,6 +81,10 @@ void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
         ReportIniFailure(ctx, file, key);
         return;
     }
+    // The item may have named one of the setup's own files: what was read of them is
+    // read again.
+    if (ctx.Config) ctx.Config->Invalidate();
+    if (ctx.Language) ctx.Language->Invalidate();
     if (!ctx.UninstallOn || !remove) return;
     // A file the setup made goes as a whole; in a file that was there before only
     // the value is the setup's.

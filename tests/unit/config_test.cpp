@@ -144,6 +144,14 @@ TEST_F(ConfigTest, SectionSnapshotReadsLikeTheSystem) {
     for (const char* key : {"0", "1", "2"})
         EXPECT_EQ(oddFiles.ReadString(key, "def"), odd.ReadString("Files", key, "def")) << key;
 
+    // The reader keeps what it read until told the file was written.
+    TIniFile kept = Write("[S]\r\nk=old\r\n");
+    EXPECT_EQ(kept.ReadString("S", "k", ""), "old");
+    WritePrivateProfileStringA("S", "k", "new", path_.c_str());
+    EXPECT_EQ(kept.ReadString("S", "k", ""), "old");
+    kept.Invalidate();
+    EXPECT_EQ(kept.ReadString("S", "k", ""), "new");
+
     // A missing section reads as missing keys.
     EXPECT_EQ(TIniSection(ini, "Nothing").ReadString("0", "def"), "def");
 }

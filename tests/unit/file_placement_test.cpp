@@ -258,6 +258,7 @@ TEST_F(PlacementTest, MissingRecordsAndZeroFilesMoveNothing) {
     WriteFileBytes(Temp() + "\\qvsetup.ini",
                    "[Setup]\r\nTotalFiles=2\r\n[Files]\r\n1=" + D("b.txt") + "?" +
                        std::to_string(cab.size()) + "?OVERWRITE?Yes\r\n");
+    ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini"); // a new run's reader
     ASSERT_EQ(Run(), -1);
     EXPECT_EQ(ReadFileBytes(D("b.txt")), "bee");
 }
