@@ -32,8 +32,8 @@ struct RunContext {
     std::vector<std::string> Args; // command-line arguments, without the program
     std::string ProductTitle;      // <AppName> + " " + <AppVersion>
 
-    std::string SetupFile;    // full path of the running setup program
-    std::string SetupTempDir; // <SetupTempDir>: where the setup cabinet was unpacked
+    std::string SetupFile;            // full path of the running setup program
+    std::string SetupTempDir;         // <SetupTempDir>: where the setup cabinet was unpacked
     bool SetupTempDirCreated = false; // this run made it (only then is it cleaned up)
     uint32_t PayloadOffset = 0;
 
@@ -104,6 +104,10 @@ struct RunContext {
     int UninstallRegistryKeysCount = 0;
     int UninstallRegistryValuesCount = 0;
     int UninstallINIValuesCount = 0;
+    // Record writes held back while an UninstallRecordBatch is open: section, key,
+    // value (already on one line).
+    int UninstallBatchDepth = 0;
+    std::vector<std::vector<std::string>> UninstallPending;
     // ---- end of uninstall record ----
 
     // ---- Language state (text/Language): set by ChooseLanguage and ApplyLanguage ----

@@ -481,6 +481,8 @@ class Placement {
 } // namespace
 
 PlacementResult PlaceFiles(RunContext& ctx) {
+    // A few hundred files and folders are recorded: written once when the phase ends.
+    UninstallRecordBatch batch(ctx);
     Placement placement(ctx);
     try {
         return placement.Run();

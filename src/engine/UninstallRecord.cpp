@@ -10,7 +10,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -39,12 +41,73 @@ std::string OneLine(const std::string& value) {
     return out;
 }
 
-void WriteValue(const RunContext& ctx, const std::string& section, const std::string& key,
+void WriteValue(RunContext& ctx, const std::string& section, const std::string& key,
                 const std::string& value) {
+    if (ctx.UninstallBatchDepth > 0) {
+        ctx.UninstallPending.push_back({section, key, OneLine(value)});
+        return;
+    }
     // The record file's own write failures are not detected (nothing could be done
     // about them in the middle of a run).
     WritePrivateProfileStringA(section.c_str(), key.c_str(), OneLine(value).c_str(),
                                RecordPath(ctx).c_str());
+}
+
+// The entries of a section as "key=value" texts, or nothing when it cannot be read
+// whole.
+std::optional<std::vector<std::string>> SectionLines(const std::string& path,
+                                                     const std::string& section) {
+    std::vector<char> buf(64 * 1024);
+    for (;;) {
+        const DWORD n = GetPrivateProfileSectionA(section.c_str(), buf.data(),
+                                                  static_cast<DWORD>(buf.size()), path.c_str());
+        if (n + 2 < buf.size()) break;
+        if (buf.size() >= (64u << 20)) return std::nullopt;
+        buf.resize(buf.size() * 2);
+    }
+    std::vector<std::string> lines;
+    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1)
+        lines.emplace_back(p);
+    return lines;
+}
+
+// Writes one section's held-back values: appended to the section in one write when
+// they are all new keys of plain entries, else one by one as they came.
+void FlushSection(const std::string& path, const std::string& section,
+                  const std::vector<const std::vector<std::string>*>& writes) {
+    std::optional<std::vector<std::string>> lines = SectionLines(path, section);
+    bool whole = lines.has_value();
+    std::vector<std::string> keys;
+    if (whole)
+        for (const std::string& line : *lines) {
+            const size_t eq = line.find('=');
+            // A line the system might not write back as it was read: one by one.
+            if (eq == std::string::npos || line.front() == ';' || line.front() == ' ')
+                whole = false;
+            keys.push_back(UpperCase(line.substr(0, eq)));
+        }
+    for (const auto* w : writes) {
+        const std::string key = UpperCase((*w)[1]);
+        const std::string& value = (*w)[2];
+        const bool edged = !value.empty() &&
+                           (value.front() == ' ' || value.back() == ' ' || value.front() == '"' ||
+                            value.front() == '\'' || value.back() == '"' || value.back() == '\'');
+        if (edged || std::find(keys.begin(), keys.end(), key) != keys.end()) whole = false;
+        keys.push_back(key);
+    }
+    if (!whole) {
+        for (const auto* w : writes)
+            WritePrivateProfileStringA(section.c_str(), (*w)[1].c_str(), (*w)[2].c_str(),
+                                       path.c_str());
+        return;
+    }
+    std::string block;
+    for (const std::string& line : *lines)
+        block += line + '\0';
+    for (const auto* w : writes)
+        block += (*w)[1] + "=" + (*w)[2] + '\0';
+    block += '\0';
+    WritePrivateProfileSectionA(section.c_str(), block.c_str(), path.c_str());
 }
 
 std::string Flag(bool on) {
@@ -164,7 +227,42 @@ void OpenUninstallRecord(RunContext& ctx) {
     // file would mix old and new keys.
     if (!ctx.UninstallRecordContinued) DeleteFileA(ctx.UninstallRecordPath.c_str());
     ctx.UninstallRecordOpen = true;
+    UninstallRecordBatch batch(ctx);
     WriteFixedSections(ctx);
+}
+
+void FlushUninstallRecord(RunContext& ctx) {
+    if (ctx.UninstallPending.empty()) return;
+    std::vector<std::vector<std::string>> pending;
+    pending.swap(ctx.UninstallPending);
+    const std::string path = RecordPath(ctx);
+    // Sections in the order they were first written, each with its writes in order.
+    std::vector<std::string> sections;
+    for (const auto& w : pending)
+        if (std::none_of(sections.begin(), sections.end(),
+                         [&](const std::string& s) { return SameText(s, w[0]); }))
+            sections.push_back(w[0]);
+    for (const std::string& section : sections) {
+        std::vector<const std::vector<std::string>*> writes;
+        for (const auto& w : pending)
+            if (SameText(w[0], section)) writes.push_back(&w);
+        FlushSection(path, section, writes);
+    }
+}
+
+UninstallRecordBatch::UninstallRecordBatch(RunContext& ctx) : ctx_(ctx) {
+    ++ctx_.UninstallBatchDepth;
+}
+
+UninstallRecordBatch::~UninstallRecordBatch() {
+    if (--ctx_.UninstallBatchDepth == 0) {
+        try {
+            FlushUninstallRecord(ctx_);
+        } catch (...) {
+            // Out of memory while writing: what was held back is lost, as a failed
+            // write of the record would lose it.
+        }
+    }
 }
 
 void RecordUninstallItem(RunContext& ctx, const std::string& section, const std::string& text) {
@@ -174,6 +272,7 @@ void RecordUninstallItem(RunContext& ctx, const std::string& section, const std:
         ++*counter;
         return;
     }
+    FlushUninstallRecord(ctx); // the check below reads the file
     std::string path = RecordPath(ctx);
     std::vector<std::string> keys = RecordKeys(path, section);
     std::string stored = OneLine(text);
@@ -220,6 +319,7 @@ void WriteUpdaterSettings(RunContext& ctx) {
 
 void CloseUninstallRecord(RunContext& ctx) {
     if (!ctx.UninstallRecordOpen) return;
+    FlushUninstallRecord(ctx);
     FlushRecordFile(RecordPath(ctx));
     ctx.UninstallRecordOpen = false;
 }

@@ -220,6 +220,37 @@ TEST_F(UninstallRecordTest, UpdateRunContinuesTheInstalledRecord) {
     EXPECT_EQ(general.at(2), (std::pair<std::string, std::string>{"GUID", "{DEMO-GUID}"}));
 }
 
+// Writes held back by a batch land when it ends, in the order they were made, and
+// read exactly as single writes would; a once-only check inside the batch sees them.
+TEST_F(UninstallRecordTest, BatchedWritesLandWhenTheBatchEnds) {
+    Config(kFullConfig);
+    const std::string d = dest_.Path();
+    OpenUninstallRecord(ctx_);
+    RecordProgramFiles(ctx_);
+    {
+        UninstallRecordBatch batch(ctx_);
+        RecordUninstallItem(ctx_, "Folders", d + "\\sub");
+        RecordUninstallItem(ctx_, "Files", d + "\\sub\\a.txt");
+        RecordUninstallItem(ctx_, "Files", " 'quoted' ");
+        RecordUninstallItem(ctx_, "Files", "two<#>lines\r\nhere");
+        EXPECT_EQ(RecordKeys(ctx_.UninstallRecordPath, "Files").size(), 3u); // held back
+        RecordUninstallItem(ctx_, "Environment", "DPATH");
+        RecordUninstallItem(ctx_, "Environment", "dpath"); // sees the first one
+    }
+    EXPECT_EQ(RecordKeys(ctx_.UninstallRecordPath, "Files").size(), 6u);
+    PlaceUninstallRecord(ctx_);
+    const Sections s = Placed();
+    EXPECT_EQ(Find(s, "Files"), (Keys{{"0", d + "\\Uninstall.exe"},
+                                      {"1", d + "\\Uninstall.ini"},
+                                      {"2", d + "\\Updater.exe"},
+                                      {"3", d + "\\sub\\a.txt"},
+                                      {"4", "'quoted'"}, // as a single write stores it
+                                      {"5", "two<#>lines<#>here"}}));
+    EXPECT_EQ(Find(s, "Folders"), (Keys{{"0", d + "\\sub"}}));
+    EXPECT_EQ(Find(s, "Environment"), (Keys{{"0", "DPATH"}}));
+    EXPECT_EQ(Find(s, "Messages").at(0).second, "Demo Uninstall");
+}
+
 TEST_F(UninstallRecordTest, UpdateRunStartsAFreshRecordWhenTheInstalledOneCannotBeCopied) {
     Config("AppName=Demo\r\n");
     const std::string d = dest_.Path();
