@@ -179,6 +179,7 @@ class Placement {
     uint32_t size_ = 0;
     uint32_t copied_ = 0;
     bool blocksDone_ = false;
+    std::string lastFolder_; // the folder of the last file placed
 
     // The wizard window when it is in front; no owner in a silent run.
     HWND Owner() const { return GetActiveWindow(); }
@@ -268,7 +269,9 @@ class Placement {
             return RecordOutcome::Next;
         }
 
-        if (FileExists(dest)) {
+        // Looked at once; what the placement does to the file afterwards it knows.
+        bool exists = FileExists(dest);
+        if (exists) {
             if (ctx_.Silent && mode == kModeAsk) mode = kModeOverwrite;
             if (answer_ == OverallAnswer::None && mode == kModeAsk) {
                 switch (AskOverwrite(dest)) {
@@ -297,7 +300,9 @@ class Placement {
                 GiveUp(size, dest);
                 return RecordOutcome::Next;
             }
-            if (mode == kModeOverwrite || answer_ == OverallAnswer::All) DeleteFileA(dest.c_str());
+            if ((mode == kModeOverwrite || answer_ == OverallAnswer::All) &&
+                DeleteFileA(dest.c_str()))
+                exists = false;
         }
 
         const double foldersStart = profile_.Now();
@@ -312,7 +317,7 @@ class Placement {
         size_ = size;
         copied_ = 0;
         blocksDone_ = false;
-        ExtractRecord(size, dest, mode, record);
+        ExtractRecord(size, dest, mode, record, exists);
         return RecordOutcome::Next;
     }
 
@@ -335,6 +340,9 @@ class Placement {
     }
 
     void CreateFolders(const std::string& dest, bool record) {
+        // Files come folder by folder: the folder of the last file is known to exist.
+        const std::string parent = dest.substr(0, dest.rfind('\\'));
+        if (!lastFolder_.empty() && SameText(parent, lastFolder_)) return;
         // The drive ("C:\") or the server ("\\server\") is never created; the first
         // folder tested is the one below the drive, or the share itself.
         size_t from = 3;
@@ -352,6 +360,7 @@ class Placement {
             }
             if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Folders", folder);
         }
+        lastFolder_ = parent;
     }
 
     // One block of the logical copy: the progress position of the formula, a look
@@ -402,6 +411,12 @@ class Placement {
                                  uint16_t, uint16_t, uint16_t, std::string& destination, bool&) {
             destination = SameText(stored, name) ? target : std::string();
         };
+        // Written and closed: the file is there (no need to look).
+        bool placed = false;
+        reader_.OnCloseFile = [&](TSTCabReader&, const std::string&, uint16_t, uint16_t, uint16_t,
+                                  uint16_t, bool&, const std::string& written, bool&) {
+            if (SameText(written, target)) placed = true;
+        };
         if (!setup_.Valid()) OpenSetupFile(); // a retry may find it readable again
         const double start = profile_.Now();
         bool extracted = false;
@@ -420,7 +435,7 @@ class Placement {
             DeleteFileA(target.c_str());
             Abort();
         }
-        return extracted && FileExists(target);
+        return extracted && placed;
     }
 
     // The folder of the newer test's copies: a folder of its own, so that a file named
@@ -433,14 +448,14 @@ class Placement {
         RemoveDirectoryA(NewerFolder().c_str());
     }
 
-    void ExtractRecord(uint32_t size, const std::string& dest, const std::string& mode,
-                       bool record) {
+    void ExtractRecord(uint32_t size, const std::string& dest, const std::string& mode, bool record,
+                       bool exists) {
         auto giveUp = [&] {
             ctx_.Errors = true;
             GiveUp(size, dest);
         };
 
-        if (mode == kModeIfNewer && FileExists(dest)) {
+        if (mode == kModeIfNewer && exists) {
             const std::string copy = NewerFolder() + "\\" + ExtractFileName(dest);
             // A copy that cannot be extracted is a file that cannot be placed.
             while (!Extract(NewerFolder(), copy)) {
@@ -453,23 +468,24 @@ class Placement {
                 GiveUp(size, dest);
                 return;
             }
-            DeleteFileA(dest.c_str());
+            if (DeleteFileA(dest.c_str())) exists = false;
         }
 
         const std::string ext = UpperCase(dest.substr(std::min(dest.size(), dest.rfind('.'))));
-        if (FileExists(dest) && (ext == ".DLL" || ext == ".OCX")) {
+        if (exists && (ext == ".DLL" || ext == ".OCX")) {
             UnregisterLibrary(dest);
             Sleep(300);
             PumpNow();
         }
 
         for (;;) {
-            if (FileExists(dest)) {
+            if (exists) {
                 DeleteFileA(dest.c_str());
                 PumpNow();
             }
             if (Extract(ExtractFilePath(dest), dest)) break;
             if (!AskAfterExtractionFailure(dest)) return giveUp();
+            exists = FileExists(dest); // a failed attempt may have left part of it
         }
 
         Advance(size);

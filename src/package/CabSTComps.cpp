@@ -254,10 +254,13 @@ void StampTimes(INT_PTR hf, uint16_t date, uint16_t time) {
 }
 
 // Sets the attributes (masked with read-only, hidden, system, archive) once the file
-// is closed. A failure is ignored: the file keeps its current attributes.
-void StampAttributes(const std::string& path, uint16_t attribs) {
+// is closed. A file this extraction created has the archive attribute alone, so it is
+// left as it is when that is what the cabinet asks for (the call would open the file
+// once more). A failure is ignored: the file keeps its current attributes.
+void StampAttributes(const std::string& path, uint16_t attribs, bool existed) {
     DWORD attrs = attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                              FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (!existed && attrs == FILE_ATTRIBUTE_ARCHIVE) return;
     SetFileAttributesA(path.c_str(), attrs ? attrs : FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -344,6 +347,7 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
     cabinetFile_ = FullPath(cabinetFile);
     destFolder_ = IncludeTrailingBackslash(FullPath(destFolder));
     srcList_.clear();
+    existedList_.clear();
     dstList_.clear();
     std::vector<std::string> visited; // guards against a set whose links form a loop
 
@@ -379,6 +383,7 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
             CloseHandle(reinterpret_cast<HANDLE>(h));
         if (!ok || pending_) {
             srcList_.clear();
+            existedList_.clear();
             dstList_.clear();
             if (pending_) {
                 std::exception_ptr e = pending_;
@@ -400,8 +405,8 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
     }
 }
 
-void TSTCabReader::ExtractRange(HANDLE container, const std::string& containerPath,
-                                uint64_t offset, uint32_t size, const std::string& destFolder,
+void TSTCabReader::ExtractRange(HANDLE container, const std::string& containerPath, uint64_t offset,
+                                uint32_t size, const std::string& destFolder,
                                 const ReadProgress& onRead) {
     RangeSource range;
     range.path = FullPath(containerPath);
@@ -498,46 +503,76 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
     if (abort) return -1;
     if (dst.empty()) return 0; // skipped
 
-    const std::string folder = ExtractFilePath(dst);
-    if (!folder.empty()) ForceDirectories(ExcludeTrailingBackslash(folder));
-    const DWORD attrs = GetFileAttributesA(dst.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        if ((attrs & FILE_ATTRIBUTE_READONLY) && (Options & croDontOverwriteReadOnlyFiles))
-            return 0;
-        // Read-only cannot be written; hidden or system make CREATE_ALWAYS fail. The
-        // attributes from the cabinet are set again when the file is closed.
-        if (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            SetFileAttributesA(
-                dst.c_str(),
-                attrs & ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    }
-    std::vector<char> dstBuf(dst.begin(), dst.end());
-    dstBuf.push_back('\0');
     // Write only, sequential, create when missing, truncate: the extracted data
-    // replaces the whole former content.
-    const INT_PTR h = FileOpen(dstBuf.data(), 1 | kOCreat | kOTrunc | kOSequential, 0);
-    if (h == -1) return -1;
-    if (t_openHandles) t_openHandles->push_back(h);
+    // replaces the whole former content. The file is opened first and looked at only
+    // when that fails: a new file in an existing folder, the usual case, then costs one
+    // call instead of four.
+    auto open = [&] {
+        return CreateFileA(dst.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    };
+    // Kept read-only files are looked for first: an open does not always fail on one
+    // (under Wine an administrator writes it).
+    if (Options & croDontOverwriteReadOnlyFiles) {
+        const DWORD attrs = GetFileAttributesA(dst.c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY) &&
+            !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+            return 0;
+    }
+    HANDLE h = open();
+    bool existed = h != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        bool retry = false;
+        if (error == ERROR_PATH_NOT_FOUND) {
+            const std::string folder = ExtractFilePath(dst);
+            retry = !folder.empty() && ForceDirectories(ExcludeTrailingBackslash(folder));
+        } else if (error == ERROR_ACCESS_DENIED) {
+            const DWORD attrs = GetFileAttributesA(dst.c_str());
+            constexpr DWORD kBlocking =
+                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+            if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+                if ((attrs & FILE_ATTRIBUTE_READONLY) && (Options & croDontOverwriteReadOnlyFiles))
+                    return 0;
+                // Read-only cannot be written; hidden or system make CREATE_ALWAYS fail.
+                // The attributes from the cabinet are set when the file is closed.
+                retry = (attrs & kBlocking) && SetFileAttributesA(dst.c_str(), attrs & ~kBlocking);
+            }
+        }
+        if (retry) {
+            h = open();
+            existed = GetLastError() == ERROR_ALREADY_EXISTS;
+        }
+        if (h == INVALID_HANDLE_VALUE) {
+            LastOsError = retry ? GetLastError() : error;
+            return -1;
+        }
+    }
+    const INT_PTR hf = reinterpret_cast<INT_PTR>(h);
+    if (t_openHandles) t_openHandles->push_back(hf);
     srcList_.push_back(name);
     dstList_.push_back(dst);
-    return h;
+    existedList_.push_back(existed);
+    return hf;
 }
 
 INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
     const std::string name = StoredName(n);
     std::string dst;
-    bool found = false;
+    bool found = false, existed = true;
     for (size_t i = 0; i < srcList_.size(); ++i)
         if (srcList_[i] == name) {
             dst = dstList_[i];
+            existed = existedList_[i];
             srcList_.erase(srcList_.begin() + static_cast<std::ptrdiff_t>(i));
             dstList_.erase(dstList_.begin() + static_cast<std::ptrdiff_t>(i));
+            existedList_.erase(existedList_.begin() + static_cast<std::ptrdiff_t>(i));
             found = true;
             break;
         }
     if (found) StampTimes(n.hf, n.date, n.time);
     FileClose(n.hf);
-    if (found) StampAttributes(dst, n.attribs);
+    if (found) StampAttributes(dst, n.attribs, existed);
     bool exec = (n.cb & 1) != 0;
     bool abort = false;
     if (OnCloseFile)

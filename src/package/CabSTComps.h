@@ -136,7 +136,8 @@ class TSTCabReader {
     bool continuationSeen_ = false;
     std::vector<std::string> srcList_;
     std::vector<std::string> dstList_;
-    std::exception_ptr pending_; // an exception caught inside a callback
+    std::vector<bool> existedList_; // the destination was there before it was opened
+    std::exception_ptr pending_;    // an exception caught inside a callback
 };
 
 // True when a name stored in a cabinet stays inside the destination folder: relative,

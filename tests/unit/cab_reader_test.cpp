@@ -138,6 +138,16 @@ TEST(CabReader, RestoresDateTimeAndAttributes) {
     EXPECT_EQ(ReadFileBytes(out + "\\hid.txt"), "hidden data");
     EXPECT_TRUE(Attrs(out + "\\hid.txt") & FILE_ATTRIBUTE_HIDDEN);
     SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // An existing file takes the cabinet's attributes even when they are the ones a
+    // new file has anyway; a new file keeps exactly those.
+    std::string arch = MakeSource(dir, "arch", "archive only");
+    ASSERT_TRUE(SetFileAttributesA(arch.c_str(), FILE_ATTRIBUTE_ARCHIVE));
+    std::string cab2 = dir / "a.cab";
+    WriteCabinet(cab2, {{arch, "hid.txt"}, {arch, "new.txt"}});
+    reader.ExtractFiles(cab2, out);
+    EXPECT_EQ(Attrs(out + "\\hid.txt"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(Attrs(out + "\\new.txt"), DWORD(FILE_ATTRIBUTE_ARCHIVE));
 }
 
 TEST(CabReader, ReadOnlyDestinationIsOverwritten) {
