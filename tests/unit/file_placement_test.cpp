@@ -318,6 +318,28 @@ TEST_F(PlacementTest, ACabinetOfExactly4096BytesIsFollowedCorrectly) {
     EXPECT_EQ(ctx_.PayloadOffset, kFiller + 4096 + next.size());
 }
 
+// The blocks follow the extraction's reading of the cabinet, yet the bar takes every
+// position of the formula once, in order, ending with the short last block; a second
+// extraction of the same record (the newer test) moves it no further.
+TEST_F(PlacementTest, ProgressTakesEachBlocksPositionOnceWhateverTheExtractionReads) {
+    const std::string data = RandomBytes(30000, 21); // does not compress: ~15 blocks
+    WriteFileBytes(D("big.bin"), "older");
+    SetWriteTime(D("big.bin"), 2001, 1, 1);
+    Item big{D("big.bin"), data};
+    big.mode = "OVERWRITE ONLY IF NEWER";
+    Build({big});
+    const uint32_t size = static_cast<uint32_t>(cabSizes_[0]);
+    std::vector<int> expected;
+    for (uint32_t copied = 2048;; copied += 2048) {
+        const int p = ProgressPosition(0, 1, std::min(copied, size), size);
+        if (expected.empty() || p != expected.back()) expected.push_back(p);
+        if (copied >= size) break;
+    }
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(ReadFileBytes(D("big.bin")), data);
+    EXPECT_EQ(positions_, expected);
+}
+
 // ---- exist modes ----
 
 class ExistModeTest : public PlacementTest {
