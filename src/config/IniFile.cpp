@@ -232,12 +232,15 @@ TIniSection::TIniSection(const TIniFile& file, std::string section)
         entries.emplace(AsciiUpper(key), std::move(known));
     }
     entries_ = std::move(entries);
+    complete_ = true;
 }
 
 std::string TIniSection::ReadString(const std::string& key, const std::string& def) const {
     if (IsPlainKey(key)) {
         auto it = entries_.find(AsciiUpper(key));
         if (it != entries_.end() && it->second) return *it->second;
+        // The whole section was read: a key it does not hold is not in the file.
+        if (it == entries_.end() && complete_) return def;
     }
     return file_.ReadStringFromFile(section_, key, def);
 }

@@ -48,12 +48,12 @@ class TIniFile {
 
 // One section of an INI file read in a single call. Under Wine every read of a key
 // opens and checks the file again (~0.1-0.3 ms each; a setup makes hundreds). A key
-// looked up here gives exactly what the system's read gives: entries the snapshot
-// cannot answer for sure (a value with a blank or a quote at either end, which the
-// system trims or unquotes; a key missing from the snapshot) are read from the file,
-// and a section with a name the system might compare differently (blanks at its ends,
-// non-ASCII letters, a comment) is read from the file key by key. The snapshot is not
-// refreshed: TIniFile drops it when told the file was written.
+// looked up here gives exactly what the system's read gives: a value the snapshot
+// cannot answer for sure (a blank or a quote at either end, which the system trims or
+// unquotes) is read from the file; a key the section does not hold is missing. A
+// section holding a key name the system might compare in its own way (blanks at its
+// ends, non-ASCII letters, a comment), or too large to hold, is read key by key. The
+// snapshot is not refreshed: TIniFile drops it when told the file was written.
 class TIniSection {
   public:
     TIniSection(const TIniFile& file, std::string section);
@@ -64,6 +64,7 @@ class TIniSection {
     std::string section_;
     // Upper-case key -> its first value; empty where the system must be asked.
     std::map<std::string, std::optional<std::string>> entries_;
+    bool complete_ = false; // every key of the section is in entries_
 };
 
 // The number rule of ReadInteger. Blanks around the text are ignored. Decimal: an
