@@ -49,11 +49,14 @@ void FillUserInformation(RunContext& ctx) {
 void FillProgramGroups(RunContext& ctx) {
     const std::string group = ExpandText(ctx, ReadSetupString(ctx, "ProgramGroup"));
     ctx.ProgramGroups = {group};
+    ctx.ComboBox1 = group;
+    // The other choices only fill the wizard's list: a silent run does not look for them.
+    if (ctx.Silent) return;
     const std::string menu =
         ConstantValue(ctx, ctx.PerUser ? "<ProgramsMenu>" : "<CommonProgramsMenu>");
     WIN32_FIND_DATAA fd;
-    HANDLE h = menu.empty() ? INVALID_HANDLE_VALUE
-                            : FindFirstFileA(JoinPath(menu, "*").c_str(), &fd);
+    HANDLE h =
+        menu.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA(JoinPath(menu, "*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
             std::string name = fd.cFileName;
@@ -72,12 +75,12 @@ void FillDestination(RunContext& ctx) {
 }
 
 void FillPageTable(RunContext& ctx) {
-    static const char* const kPages[] = {"DialogWelcome",           "DialogLicense",
-                                         "DialogReadme",            "DialogUserInfo",
-                                         "DialogDestinationFolder", "DialogProgramGroup",
-                                         "DialogReady",             "DialogFinish"};
+    static const char* const kPages[] = {
+        "DialogWelcome",           "DialogLicense",      "DialogReadme", "DialogUserInfo",
+        "DialogDestinationFolder", "DialogProgramGroup", "DialogReady",  "DialogFinish"};
     ctx.PageTable[0] = ctx.Languages.size() > 1;
-    for (int i = 0; i < 8; ++i) ctx.PageTable[i + 1] = ReadSetupBool(ctx, kPages[i]);
+    for (int i = 0; i < 8; ++i)
+        ctx.PageTable[i + 1] = ReadSetupBool(ctx, kPages[i]);
 }
 
 void FillItemOptions(RunContext& ctx) {

@@ -106,6 +106,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 }
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+    if (KnownEmpty(section)) return {};
     // Ask with twice the limit: a name the system had to cut short then ends beyond the
     // limit and is dropped below with every other name that does not fit, so no cut
     // name is ever returned and no size of section can overrun the buffer.
@@ -128,6 +129,7 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 
 bool TIniFile::SectionExists(const std::string& section) const {
     // A section counts only when it holds a key: a bare header names nothing to act on.
+    if (KnownEmpty(section)) return false;
     char buf[4] = {};
     return GetPrivateProfileStringA(section.c_str(), nullptr, "", buf, sizeof buf, path_.c_str()) >
            0;
@@ -245,11 +247,21 @@ std::string TIniSection::ReadString(const std::string& key, const std::string& d
     return file_.ReadStringFromFile(section_, key, def);
 }
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& def) const {
+const TIniSection* TIniFile::Section(const std::string& section) const {
     // A section name the system may compare in its own way is not kept.
-    if (!IsPlainKey(section)) return ReadStringFromFile(section, key, def);
+    if (!IsPlainKey(section)) return nullptr;
     std::unique_ptr<TIniSection>& cached = sections_[AsciiUpper(section)];
     if (!cached) cached = std::make_unique<TIniSection>(*this, section);
-    return cached->ReadString(key, def);
+    return cached.get();
+}
+
+bool TIniFile::KnownEmpty(const std::string& section) const {
+    const TIniSection* s = Section(section);
+    return s && s->KnownEmpty();
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+    const TIniSection* s = Section(section);
+    return s ? s->ReadString(key, def) : ReadStringFromFile(section, key, def);
 }

@@ -42,6 +42,11 @@ class TIniFile {
     bool SectionExists(const std::string& section) const;
 
   private:
+    // The kept snapshot of a section (made on first use), or null when it is not kept.
+    const TIniSection* Section(const std::string& section) const;
+    // True when the section is known to hold no key (missing, or a bare header).
+    bool KnownEmpty(const std::string& section) const;
+
     std::string path_;
     mutable std::map<std::string, std::unique_ptr<TIniSection>> sections_; // upper-case name
 };
@@ -58,6 +63,8 @@ class TIniSection {
   public:
     TIniSection(const TIniFile& file, std::string section);
     std::string ReadString(const std::string& key, const std::string& def) const;
+    // The whole section was read and holds no key.
+    bool KnownEmpty() const { return complete_ && entries_.empty(); }
 
   private:
     const TIniFile& file_;

@@ -71,6 +71,42 @@ std::optional<std::vector<std::string>> SectionLines(const std::string& path,
     return lines;
 }
 
+// A value the profile functions store and read back exactly as given: no blank or
+// quote at either end (which they trim or strip).
+bool ReadsBackAsWritten(const std::string& value) {
+    if (value.empty()) return true;
+    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    return !edge(value.front()) && !edge(value.back());
+}
+
+// A record file that does not exist yet is written whole in one go, when every held
+// value reads back as written and no key comes twice. False: nothing was written.
+bool WriteNewRecordFile(const std::string& path, const std::vector<std::string>& sections,
+                        const std::vector<std::vector<const std::vector<std::string>*>>& writes) {
+    std::string text;
+    for (size_t i = 0; i < sections.size(); ++i) {
+        text += "[" + sections[i] + "]\r\n";
+        std::vector<std::string> keys;
+        for (const auto* w : writes[i]) {
+            const std::string key = UpperCase((*w)[1]);
+            if (!ReadsBackAsWritten((*w)[2]) ||
+                std::find(keys.begin(), keys.end(), key) != keys.end())
+                return false;
+            keys.push_back(key);
+            text += (*w)[1] + "=" + (*w)[2] + "\r\n";
+        }
+    }
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false; // there already: merged section by section
+    DWORD done = 0;
+    const bool ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) &&
+                    done == text.size();
+    CloseHandle(h);
+    if (!ok) DeleteFileA(path.c_str());
+    return ok;
+}
+
 // Writes one section's held-back values: appended to the section in one write when
 // they are all new keys of plain entries, else one by one as they came.
 void FlushSection(const std::string& path, const std::string& section,
@@ -88,11 +124,8 @@ void FlushSection(const std::string& path, const std::string& section,
         }
     for (const auto* w : writes) {
         const std::string key = UpperCase((*w)[1]);
-        const std::string& value = (*w)[2];
-        const bool edged = !value.empty() &&
-                           (value.front() == ' ' || value.back() == ' ' || value.front() == '"' ||
-                            value.front() == '\'' || value.back() == '"' || value.back() == '\'');
-        if (edged || std::find(keys.begin(), keys.end(), key) != keys.end()) whole = false;
+        if (!ReadsBackAsWritten((*w)[2]) || std::find(keys.begin(), keys.end(), key) != keys.end())
+            whole = false;
         keys.push_back(key);
     }
     if (!whole) {
@@ -242,12 +275,13 @@ void FlushUninstallRecord(RunContext& ctx) {
         if (std::none_of(sections.begin(), sections.end(),
                          [&](const std::string& s) { return SameText(s, w[0]); }))
             sections.push_back(w[0]);
-    for (const std::string& section : sections) {
-        std::vector<const std::vector<std::string>*> writes;
+    std::vector<std::vector<const std::vector<std::string>*>> writes(sections.size());
+    for (size_t i = 0; i < sections.size(); ++i)
         for (const auto& w : pending)
-            if (SameText(w[0], section)) writes.push_back(&w);
-        FlushSection(path, section, writes);
-    }
+            if (SameText(w[0], sections[i])) writes[i].push_back(&w);
+    if (WriteNewRecordFile(path, sections, writes)) return;
+    for (size_t i = 0; i < sections.size(); ++i)
+        FlushSection(path, sections[i], writes[i]);
 }
 
 UninstallRecordBatch::UninstallRecordBatch(RunContext& ctx) : ctx_(ctx) {
