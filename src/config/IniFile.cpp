@@ -209,18 +209,29 @@ std::string AsciiUpper(std::string s) {
 
 } // namespace
 
-TIniSection::TIniSection(const TIniFile& file, std::string section)
-    : file_(file), section_(std::move(section)) {
+std::optional<std::vector<std::string>> ReadSectionLines(const std::string& path,
+                                                         const std::string& section) {
     std::vector<char> buf(64 * 1024);
     for (;;) {
-        const DWORD n = GetPrivateProfileSectionA(
-            section_.c_str(), buf.data(), static_cast<DWORD>(buf.size()), file_.Path().c_str());
-        if (n + 2 < buf.size()) break;            // n == size - 2 means the section was cut
-        if (buf.size() >= kSnapshotLimit) return; // every key is read on its own
+        const DWORD n = GetPrivateProfileSectionA(section.c_str(), buf.data(),
+                                                  static_cast<DWORD>(buf.size()), path.c_str());
+        if (n + 2 < buf.size()) break; // n == size - 2 means the section was cut
+        if (buf.size() >= kSnapshotLimit) return std::nullopt;
         buf.resize(buf.size() * 2);
     }
+    std::vector<std::string> lines;
+    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1)
+        lines.emplace_back(p);
+    return lines;
+}
+
+TIniSection::TIniSection(const TIniFile& file, std::string section)
+    : file_(file), section_(std::move(section)) {
+    const std::optional<std::vector<std::string>> lines = ReadSectionLines(file_.Path(), section_);
+    if (!lines) return; // too large to hold: every key is read on its own
     std::map<std::string, std::optional<std::string>> entries;
-    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
+    for (const std::string& line : *lines) {
+        const char* p = line.c_str();
         const char* eq = std::strchr(p, '=');
         const std::string key = eq ? std::string(p, eq) : std::string(p);
         // A key the system may read differently (blanks it trims, other letters it

@@ -74,6 +74,12 @@ class TIniSection {
     bool complete_ = false; // every key of the section is in entries_
 };
 
+// The entries of a section as the system lists them ("key=value", or a bare name), in
+// file order, read in one call; none for a missing section; nothing at all when the
+// section is larger than 64 MB.
+std::optional<std::vector<std::string>> ReadSectionLines(const std::string& path,
+                                                         const std::string& section);
+
 // The number rule of ReadInteger. Blanks around the text are ignored. Decimal: an
 // optional "+" or "-", then digits only, within -2147483648..2147483647. Hexadecimal:
 // "$", "0x" or "0X", then 1 to 8 significant hex digits (leading zeros are free), taken

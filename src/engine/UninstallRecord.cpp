@@ -1,6 +1,7 @@
 #include "engine/UninstallRecord.h"
 
 #include "app/RunContext.h"
+#include "config/IniFile.h"
 #include "config/SetupKeys.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
@@ -53,24 +54,6 @@ void WriteValue(RunContext& ctx, const std::string& section, const std::string& 
                                RecordPath(ctx).c_str());
 }
 
-// The entries of a section as "key=value" texts, or nothing when it cannot be read
-// whole.
-std::optional<std::vector<std::string>> SectionLines(const std::string& path,
-                                                     const std::string& section) {
-    std::vector<char> buf(64 * 1024);
-    for (;;) {
-        const DWORD n = GetPrivateProfileSectionA(section.c_str(), buf.data(),
-                                                  static_cast<DWORD>(buf.size()), path.c_str());
-        if (n + 2 < buf.size()) break;
-        if (buf.size() >= (64u << 20)) return std::nullopt;
-        buf.resize(buf.size() * 2);
-    }
-    std::vector<std::string> lines;
-    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1)
-        lines.emplace_back(p);
-    return lines;
-}
-
 // A value the profile functions store and read back exactly as given: no blank or
 // quote at either end (which they trim or strip).
 bool ReadsBackAsWritten(const std::string& value) {
@@ -111,7 +94,7 @@ bool WriteNewRecordFile(const std::string& path, const std::vector<std::string>&
 // they are all new keys of plain entries, else one by one as they came.
 void FlushSection(const std::string& path, const std::string& section,
                   const std::vector<const std::vector<std::string>*>& writes) {
-    std::optional<std::vector<std::string>> lines = SectionLines(path, section);
+    std::optional<std::vector<std::string>> lines = ReadSectionLines(path, section);
     bool whole = lines.has_value();
     std::vector<std::string> keys;
     if (whole)
