@@ -33,8 +33,9 @@ uint64_t Ticks(const FILETIME& f) {
     return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-
-DWORD Attrs(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD Attrs(const std::string& path) {
+    return GetFileAttributesA(path.c_str());
+}
 
 std::string MakeSource(const ScratchDir& dir, const std::string& name, const std::string& data) {
     std::string p = dir / ("src_" + name);
@@ -297,8 +298,8 @@ TEST(CabReader, SetWithAllCabinetsExtractsEverything) {
     std::vector<std::string> data;
     for (int i = 0; i < 5; ++i) {
         data.push_back(RandomBytes(40000 + 1000 * i, 100 + i));
-        entries.push_back({MakeSource(dir, std::to_string(i), data.back()),
-                           "f" + std::to_string(i) + ".bin"});
+        entries.push_back(
+            {MakeSource(dir, std::to_string(i), data.back()), "f" + std::to_string(i) + ".bin"});
     }
     CabWriterOptions opt;
     opt.maxCabinetSize = 70000;
@@ -307,9 +308,8 @@ TEST(CabReader, SetWithAllCabinetsExtractsEverything) {
     TSTCabReader reader;
     std::vector<std::string> infos;
     reader.OnCabinetInfo = [&](TSTCabReader&, const std::string& next, const std::string&,
-                               const std::string&, uint16_t, uint16_t no, bool&) {
-        infos.push_back(std::to_string(no) + ":" + next);
-    };
+                               const std::string&, uint16_t, uint16_t no,
+                               bool&) { infos.push_back(std::to_string(no) + ":" + next); };
     std::string out = dir / "out";
     reader.ExtractFiles(cabs[0], out);
     for (int i = 0; i < 5; ++i)
@@ -374,15 +374,15 @@ TEST(CabReader, CopyFileEventRedirectsAndSkips) {
     std::string elsewhere = dir / "elsewhere\\renamed.txt";
     TSTCabReader reader;
     std::vector<std::string> seen, closed;
-    reader.OnCopyFile = [&](TSTCabReader& sender, const std::string& name, int32_t size,
-                            uint16_t, uint16_t, uint16_t, uint16_t, std::string& dst, bool&) {
+    reader.OnCopyFile = [&](TSTCabReader& sender, const std::string& name, int32_t size, uint16_t,
+                            uint16_t, uint16_t, uint16_t, std::string& dst, bool&) {
         EXPECT_EQ(&sender, &reader);
         seen.push_back(name + ":" + std::to_string(size));
         if (name == "one.txt") dst = elsewhere;
         if (name == "two.txt") dst.clear();
     };
-    reader.OnCloseFile = [&](TSTCabReader&, const std::string& name, uint16_t, uint16_t,
-                             uint16_t, uint16_t, bool& exec, const std::string& dst, bool&) {
+    reader.OnCloseFile = [&](TSTCabReader&, const std::string& name, uint16_t, uint16_t, uint16_t,
+                             uint16_t, bool& exec, const std::string& dst, bool&) {
         EXPECT_FALSE(exec);
         closed.push_back(name + ">" + dst);
     };
@@ -399,13 +399,12 @@ TEST(CabReader, CopyFileEventRedirectsAndSkips) {
 TEST(CabReader, CopyFileEventAbortRaises) {
     ScratchDir dir;
     std::string cab = dir / "e.cab";
-    WriteCabinet(cab, {{MakeSource(dir, "1", "one"), "one.txt"},
-                       {MakeSource(dir, "2", "two"), "two.txt"}});
+    WriteCabinet(
+        cab, {{MakeSource(dir, "1", "one"), "one.txt"}, {MakeSource(dir, "2", "two"), "two.txt"}});
     TSTCabReader reader;
     reader.OnCopyFile = [&](TSTCabReader&, const std::string& name, int32_t, uint16_t, uint16_t,
-                            uint16_t, uint16_t, std::string&, bool& abort) {
-        abort = name == "two.txt";
-    };
+                            uint16_t, uint16_t, std::string&,
+                            bool& abort) { abort = name == "two.txt"; };
     std::string out = dir / "out";
     try {
         reader.ExtractFiles(cab, out);
@@ -424,9 +423,8 @@ TEST(CabReader, ExceptionInEventIsRethrownAfterTheLibrary) {
     WriteCabinet(cab, {{MakeSource(dir, "1", "one"), "one.txt"}});
     TSTCabReader reader;
     reader.OnCloseFile = [&](TSTCabReader&, const std::string&, uint16_t, uint16_t, uint16_t,
-                             uint16_t, bool&, const std::string&, bool&) {
-        throw std::logic_error("handler failed");
-    };
+                             uint16_t, bool&, const std::string&,
+                             bool&) { throw std::logic_error("handler failed"); };
     EXPECT_THROW(reader.ExtractFiles(cab, dir / "out"), std::logic_error);
     // The destination was closed: it can be deleted.
     EXPECT_TRUE(DeleteFileA((dir / "out\\one.txt").c_str()));
@@ -480,7 +478,8 @@ void WriteUtf8NamedCabinet(const ScratchDir& dir, const std::string& cab,
                            const std::string& utf8Name, const std::string& data) {
     WriteCabinet(cab, {{MakeSource(dir, "u", data), utf8Name}});
     std::string bytes = ReadFileBytes(cab);
-    const size_t coffFiles = static_cast<uint8_t>(bytes[16]) | (static_cast<uint8_t>(bytes[17]) << 8);
+    const size_t coffFiles =
+        static_cast<uint8_t>(bytes[16]) | (static_cast<uint8_t>(bytes[17]) << 8);
     ASSERT_EQ(bytes.substr(coffFiles + 16, utf8Name.size()), utf8Name);
     bytes[coffFiles + 14] = static_cast<char>(bytes[coffFiles + 14] | 0x80);
     WriteFileBytes(cab, bytes);
@@ -502,9 +501,68 @@ TEST(CabReader, Utf8LookAlikeSeparatorsAreRefused) {
     std::string cab = dir / "u.cab";
     // U+FF0E U+FF0E U+FF3C "evil.txt": full-width "..\", which best-fit mapping would
     // turn into a real "..\".
-    WriteUtf8NamedCabinet(dir, cab, "\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC" "evil.txt", "evil");
+    WriteUtf8NamedCabinet(dir, cab,
+                          "\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC"
+                          "evil.txt",
+                          "evil");
     std::string out = dir / "x\\dest";
     TSTCabReader reader;
     EXPECT_THROW(reader.ExtractFiles(cab, out), ESTCabinet);
     EXPECT_FALSE(PathExists(dir / "x\\evil.txt"));
+}
+
+// Cabinets stored back to back inside a larger file are extracted in place, also when
+// a cabinet spans several of the reader's 64 KB windows; the progress callback sees
+// how far the cabinet was read and can stop it; a range that runs past the end of the
+// file reads as a cut cabinet.
+TEST(CabReader, ExtractsACabinetStoredInsideAnotherFile) {
+    ScratchDir dir;
+    const std::string big = RandomBytes(300000, 31), small = "small file";
+    WriteCabinet(dir / "a.cab", {{MakeSource(dir, "big", big), "big.bin"}});
+    WriteCabinet(dir / "b.cab", {{MakeSource(dir, "small", small), "small.txt"}});
+    const std::string a = ReadFileBytes(dir / "a.cab"), b = ReadFileBytes(dir / "b.cab");
+    const std::string head = RandomBytes(70001, 32); // an odd offset
+    const std::string container = dir / "setup.exe";
+    WriteFileBytes(container, head + a + b + "tail");
+    HANDLE h = CreateFileA(container.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+
+    TSTCabReader reader;
+    uint32_t furthest = 0;
+    int calls = 0;
+    reader.ExtractRange(h, container, head.size(), static_cast<uint32_t>(a.size()), dir / "out",
+                        [&](uint32_t f) {
+                            EXPECT_GT(f, furthest); // only ever forward
+                            furthest = f;
+                            ++calls;
+                            return true;
+                        });
+    EXPECT_EQ(ReadFileBytes(dir / "out\\big.bin"), big);
+    EXPECT_EQ(furthest, a.size());
+    EXPECT_GT(calls, 1);
+    reader.ExtractRange(h, container, head.size() + a.size(), static_cast<uint32_t>(b.size()),
+                        dir / "out");
+    EXPECT_EQ(ReadFileBytes(dir / "out\\small.txt"), small);
+
+    // Stopped by the callback: the extraction fails.
+    EXPECT_THROW(reader.ExtractRange(h, container, head.size(), static_cast<uint32_t>(a.size()),
+                                     dir / "stopped", [](uint32_t f) { return f < 100000; }),
+                 ESTCabinet);
+    // The second cabinet's range made to run past the end of the file by 1000 bytes,
+    // starting 1000 bytes late: not a cabinet there.
+    EXPECT_THROW(reader.ExtractRange(h, container, head.size() + a.size() + 1000,
+                                     static_cast<uint32_t>(b.size()), dir / "cut"),
+                 ESTCabinet);
+    // The first cabinet cut short by the end of a file.
+    const std::string cutFile = dir / "cut.exe";
+    WriteFileBytes(cutFile, head + a.substr(0, a.size() / 2));
+    HANDLE c = CreateFileA(cutFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    ASSERT_NE(c, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(
+        reader.ExtractRange(c, cutFile, head.size(), static_cast<uint32_t>(a.size()), dir / "cut2"),
+        ESTCabinet);
+    CloseHandle(c);
+    CloseHandle(h);
 }
