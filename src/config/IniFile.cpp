@@ -29,8 +29,17 @@ int HexDigit(char c) {
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
 TIniFile::~TIniFile() = default;
-TIniFile::TIniFile(TIniFile&&) noexcept = default;
-TIniFile& TIniFile::operator=(TIniFile&&) noexcept = default;
+// The kept sections point back at the file object they were read for: a moved-to
+// object starts without them.
+TIniFile::TIniFile(TIniFile&& other) noexcept : path_(std::move(other.path_)) {
+    other.sections_.clear();
+}
+TIniFile& TIniFile::operator=(TIniFile&& other) noexcept {
+    path_ = std::move(other.path_);
+    sections_.clear();
+    other.sections_.clear();
+    return *this;
+}
 
 void TIniFile::Invalidate() const {
     sections_.clear();

@@ -417,6 +417,14 @@ class Placement {
                                   uint16_t, bool&, const std::string& written, bool&) {
             if (SameText(written, target)) placed = true;
         };
+        // The handlers see this call's locals: they must not outlive it.
+        struct Unhook {
+            TSTCabReader& r;
+            ~Unhook() {
+                r.OnCopyFile = nullptr;
+                r.OnCloseFile = nullptr;
+            }
+        } unhook{reader_};
         if (!setup_.Valid()) OpenSetupFile(); // a retry may find it readable again
         const double start = profile_.Now();
         bool extracted = false;

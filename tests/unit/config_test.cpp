@@ -152,6 +152,10 @@ TEST_F(ConfigTest, SectionSnapshotReadsLikeTheSystem) {
     kept.Invalidate();
     EXPECT_EQ(kept.ReadString("S", "k", ""), "new");
 
+    // A moved reader reads on (what it kept belongs to the object it was read for).
+    TIniFile moved = std::move(kept);
+    EXPECT_EQ(moved.ReadString("S", "k", ""), "new");
+
     // A missing section reads as missing keys.
     EXPECT_EQ(TIniSection(ini, "Nothing").ReadString("0", "def"), "def");
 }
