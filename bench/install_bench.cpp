@@ -9,8 +9,9 @@
 // file (in 64 KB and in 2048-byte reads), and reading each cabinet in place from the
 // setup file (as the runtime does); the peak working set of each process. A set
 // without payload compares the setup's start to exit with the floor extracting its
-// setup cabinet. Repetitions are interleaved, so a slow spell of the machine touches
-// every variant alike.
+// setup cabinet, and shows what starting an empty program costs with and without the
+// window libraries the runtime imports. Repetitions are interleaved, so a slow spell of the machine
+// touches every variant alike.
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
 #include "platform/FileUtil.h"
@@ -194,6 +195,8 @@ int main(int argc, char** argv) {
     const int reps = std::max(1, std::atoi(argv[2]));
     const std::string exeDir = ExcludeTrailingBackslash(ExtractFilePath(ModulePath()));
     const std::string floorExe = exeDir + "\\bench_fdifloor.exe";
+    const std::string plainExe = exeDir + "\\bench_start_plain.exe";
+    const std::string guiExe = exeDir + "\\bench_start_gui.exe";
     bool failed = false;
     auto check = [&](const Sample& s, const char* what) {
         if (s.exitCode != 0) {
@@ -220,7 +223,7 @@ int main(int argc, char** argv) {
             CreateDirectoryA(dir.c_str(), nullptr);
         };
 
-        std::vector<Sample> install, floor, copy64k, copy2k, inPlace;
+        std::vector<Sample> install, floor, copy64k, copy2k, inPlace, plainStart, guiStart;
         uint64_t installedBytes = 0, floorBytes = 0;
         int installedFiles = 0, floorFiles = 0;
         for (int r = 0; r < reps; ++r) {
@@ -235,6 +238,8 @@ int main(int argc, char** argv) {
             if (layout.cabinets == 0) {
                 floor.push_back(check(
                     RunProcess(floorExe, Quote(layout.setupCab) + " " + Quote(dest)), "floor"));
+                plainStart.push_back(check(RunProcess(plainExe, ""), "empty program"));
+                guiStart.push_back(check(RunProcess(guiExe, ""), "empty program"));
                 continue;
             }
             floor.push_back(
@@ -298,6 +303,8 @@ int main(int argc, char** argv) {
             f.peak = floorPeak;
             Print("silent setup, start to exit", s, 0);
             Print("floor: FDI of the setup cabinet", f, 0);
+            Print("an empty program (C runtime only)", Summarise(plainStart), 0);
+            Print("an empty program with the runtime's DLLs", Summarise(guiStart), 0);
             std::printf("  ratio setup/floor: %.2f\n", s.median / f.median);
             setupStats[name] = s;
             floorMedians[name] = f.median;
