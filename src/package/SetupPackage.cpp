@@ -65,22 +65,18 @@ HBITMAP LoadPicture(const std::string& path) {
                                            LR_LOADFROMFILE | LR_CREATEDIBSECTION));
 }
 
-// The wizard's pictures are small; anything larger is not read for the check.
-constexpr DWORD kMaxPictureFile = 64u << 20;
-
+// Only the headers are read: the pixels' size is checked against the file's size.
 bool IsLoadableBitmapFile(const std::string& path) {
     HandleCloser f{CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
     if (f.h == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(f.h, &size) || size.QuadPart > kMaxPictureFile) return false;
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    if (!GetFileSizeEx(f.h, &size)) return false;
+    std::string head(kBitmapHeaders, '\0');
     DWORD got = 0;
-    if (!bytes.empty() &&
-        (!ReadFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-         got != bytes.size()))
-        return false;
-    return IsLoadableBitmap(bytes);
+    if (!ReadFile(f.h, head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) return false;
+    head.resize(got);
+    return IsLoadableBitmap(head, static_cast<uint64_t>(size.QuadPart));
 }
 
 uint32_t Le(const std::string& b, size_t at, int bytes) {
@@ -92,7 +88,7 @@ uint32_t Le(const std::string& b, size_t at, int bytes) {
 
 } // namespace
 
-bool IsLoadableBitmap(const std::string& b) {
+bool IsLoadableBitmap(const std::string& b, uint64_t fileSize) {
     constexpr size_t kFileHeader = 14;
     if (b.size() < kFileHeader + 12 || b[0] != 'B' || b[1] != 'M') return false;
     const uint64_t bitsAt = Le(b, 10, 4);
@@ -117,8 +113,8 @@ bool IsLoadableBitmap(const std::string& b) {
     if (height < 0) height = -height; // top-down rows
     if (width <= 0 || height <= 0 || planes != 1) return false;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-    if (bitsAt < kFileHeader + infoSize || bitsAt > b.size()) return false;
-    const uint64_t available = b.size() - bitsAt;
+    if (bitsAt < kFileHeader + infoSize || bitsAt > fileSize) return false;
+    const uint64_t available = fileSize - bitsAt;
     switch (compression) {
     case BI_RGB:
     case BI_BITFIELDS: {

@@ -42,11 +42,15 @@ bool ParseTrailerNumber(const char* digits, uint32_t& value);
 // Formats the 13-byte trailer for a setup cabinet of the given size.
 std::string FormatTrailer(uint32_t cabSize);
 
-// True when the bytes are a bitmap file the system's picture loader can load: the
+// True when a file is a bitmap the system's picture loader can load: the
 // file and information headers, a known pixel format, and the pixels inside the file.
 // A silent run checks its pictures with this instead of loading them: it never shows
 // them, and under Wine the first picture loaded connects to the display (~35 ms).
-bool IsLoadableBitmap(const std::string& bytes);
+// head: the file's first bytes (at least its two headers when the file has them);
+// fileSize: the whole file's size.
+bool IsLoadableBitmap(const std::string& head, uint64_t fileSize);
+// The most a bitmap's file and information headers take.
+constexpr size_t kBitmapHeaders = 14 + 124;
 
 // Backward search over the open file (read access) of the given size.
 TrailerInfo FindTrailer(HANDLE file, uint64_t fileSize);
