@@ -48,6 +48,7 @@ bool IUserPrompt::ChooseDataFile(HWND owner, std::string& path) {
     // The working folder stays where it was: later steps may rely on it.
     ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
                 OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    EnsureCom(); // the dialog browses the shell's namespace
     using OpenFn = BOOL(WINAPI*)(OPENFILENAMEA*);
     auto open = SystemFunction<OpenFn>("comdlg32.dll", "GetOpenFileNameA");
     if (!open || !open(&ofn)) return false;
