@@ -204,12 +204,6 @@ bool IsPlainKey(const std::string& key) {
     return true;
 }
 
-bool IsPlainValue(const std::string& v) {
-    if (v.empty()) return true;
-    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
-    return !edge(v.front()) && !edge(v.back());
-}
-
 std::string AsciiUpper(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -217,6 +211,12 @@ std::string AsciiUpper(std::string s) {
 }
 
 } // namespace
+
+bool IsPlainIniValue(const std::string& v) {
+    if (v.empty()) return true;
+    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
+    return !edge(v.front()) && !edge(v.back());
+}
 
 std::optional<std::vector<std::string>> ReadSectionLines(const std::string& path,
                                                          const std::string& section) {
@@ -250,7 +250,7 @@ TIniSection::TIniSection(const TIniFile& file, std::string section)
         // The first entry of a key is the one the system reads; a value it would
         // trim or unquote is left to it, and one it would cut is cut alike.
         std::optional<std::string> known;
-        if (eq && IsPlainValue(value)) known = value.substr(0, kValueBuffer - 1);
+        if (eq && IsPlainIniValue(value)) known = value.substr(0, kValueBuffer - 1);
         entries.emplace(AsciiUpper(key), std::move(known));
     }
     entries_ = std::move(entries);

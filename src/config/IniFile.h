@@ -74,6 +74,10 @@ class TIniSection {
     bool complete_ = false; // every key of the section is in entries_
 };
 
+// True when the profile functions store and read back the value exactly as it
+// stands: no blank or quote at either end (which they trim or strip).
+bool IsPlainIniValue(const std::string& value);
+
 // The entries of a section as the system lists them ("key=value", or a bare name), in
 // file order, read in one call; none for a missing section; nothing at all when the
 // section is larger than 64 MB.

@@ -3,6 +3,7 @@
 #include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "engine/UninstallRecord.h"
+#include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/SystemLibrary.h"
@@ -15,7 +16,6 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include "platform/Error.h"
 #include <vector>
 
 namespace {

@@ -317,7 +317,7 @@ class Placement {
         size_ = size;
         copied_ = 0;
         blocksDone_ = false;
-        ExtractRecord(size, dest, mode, record, exists);
+        ExtractRecord(dest, mode, record, exists);
         return RecordOutcome::Next;
     }
 
@@ -456,11 +456,11 @@ class Placement {
         RemoveDirectoryA(NewerFolder().c_str());
     }
 
-    void ExtractRecord(uint32_t size, const std::string& dest, const std::string& mode, bool record,
-                       bool exists) {
+    // Places the current record's file (its cabinet's size is size_).
+    void ExtractRecord(const std::string& dest, const std::string& mode, bool record, bool exists) {
         auto giveUp = [&] {
             ctx_.Errors = true;
-            GiveUp(size, dest);
+            GiveUp(size_, dest);
         };
 
         if (mode == kModeIfNewer && exists) {
@@ -473,7 +473,7 @@ class Placement {
             const bool newer = IsNewerFile(copy, dest);
             RemoveNewerCopy(copy);
             if (!newer) {
-                GiveUp(size, dest);
+                GiveUp(size_, dest);
                 return;
             }
             if (DeleteFileA(dest.c_str())) exists = false;
@@ -496,7 +496,7 @@ class Placement {
             exists = FileExists(dest); // a failed attempt may have left part of it
         }
 
-        Advance(size);
+        Advance(size_);
         if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Files", dest);
         PumpNow();
     }

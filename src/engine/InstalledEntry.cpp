@@ -12,7 +12,6 @@
 
 #include <windows.h>
 
-
 namespace {
 
 void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {

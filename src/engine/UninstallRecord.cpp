@@ -54,14 +54,6 @@ void WriteValue(RunContext& ctx, const std::string& section, const std::string& 
                                RecordPath(ctx).c_str());
 }
 
-// A value the profile functions store and read back exactly as given: no blank or
-// quote at either end (which they trim or strip).
-bool ReadsBackAsWritten(const std::string& value) {
-    if (value.empty()) return true;
-    auto edge = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; };
-    return !edge(value.front()) && !edge(value.back());
-}
-
 // A record file that does not exist yet is written whole in one go, when every held
 // value reads back as written and no key comes twice. False: nothing was written.
 bool WriteNewRecordFile(const std::string& path, const std::vector<std::string>& sections,
@@ -72,8 +64,7 @@ bool WriteNewRecordFile(const std::string& path, const std::vector<std::string>&
         std::vector<std::string> keys;
         for (const auto* w : writes[i]) {
             const std::string key = UpperCase((*w)[1]);
-            if (!ReadsBackAsWritten((*w)[2]) ||
-                std::find(keys.begin(), keys.end(), key) != keys.end())
+            if (!IsPlainIniValue((*w)[2]) || std::find(keys.begin(), keys.end(), key) != keys.end())
                 return false;
             keys.push_back(key);
             text += (*w)[1] + "=" + (*w)[2] + "\r\n";
@@ -107,7 +98,7 @@ void FlushSection(const std::string& path, const std::string& section,
         }
     for (const auto* w : writes) {
         const std::string key = UpperCase((*w)[1]);
-        if (!ReadsBackAsWritten((*w)[2]) || std::find(keys.begin(), keys.end(), key) != keys.end())
+        if (!IsPlainIniValue((*w)[2]) || std::find(keys.begin(), keys.end(), key) != keys.end())
             whole = false;
         keys.push_back(key);
     }

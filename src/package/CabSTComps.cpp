@@ -223,10 +223,6 @@ std::string Join(const std::string& a, const std::string& b) {
     return JoinPath(a, b);
 }
 
-std::string Hex4(uint32_t v) {
-    return HexText(v, 4);
-}
-
 std::string Str(const char* p) {
     return p ? std::string(p) : std::string();
 }
@@ -333,12 +329,12 @@ void TSTCabReader::RaiseError() {
     const bool flag = error_.fError != 0;
     std::string message;
     if (flag)
-        message =
-            std::string(FdiErrorText(number)) + " [0x" + Hex4(static_cast<uint32_t>(number)) + "]";
+        message = std::string(FdiErrorText(number)) + " [0x" +
+                  HexText(static_cast<uint32_t>(number), 4) + "]";
     else
         message = "FDI error";
     if (flag && osError != 0)
-        message += ".\r\n" + SystemErrorMessage(osError) + " [0x" + Hex4(osError) + "].";
+        message += ".\r\n" + SystemErrorMessage(osError) + " [0x" + HexText(osError, 4) + "].";
     throw ESTCabinet(message, number, osError, flag, false);
 }
 
@@ -346,9 +342,7 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
                                 uint8_t flags) {
     cabinetFile_ = FullPath(cabinetFile);
     destFolder_ = IncludeTrailingBackslash(FullPath(destFolder));
-    srcList_.clear();
-    existedList_.clear();
-    dstList_.clear();
+    open_.clear();
     std::vector<std::string> visited; // guards against a set whose links form a loop
 
     std::string current = cabinetFile_;
@@ -382,9 +376,7 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
         for (INT_PTR h : openHandles)
             CloseHandle(reinterpret_cast<HANDLE>(h));
         if (!ok || pending_) {
-            srcList_.clear();
-            existedList_.clear();
-            dstList_.clear();
+            open_.clear();
             if (pending_) {
                 std::exception_ptr e = pending_;
                 pending_ = nullptr;
@@ -473,9 +465,9 @@ INT_PTR TSTCabReader::DoCabinetInfo(FDINOTIFICATION& n) {
 INT_PTR TSTCabReader::DoPartialFile(FDINOTIFICATION& n) {
     const std::string name = StoredName(n);
     std::string dst;
-    for (size_t i = 0; i < srcList_.size(); ++i)
-        if (srcList_[i] == name) {
-            dst = dstList_[i];
+    for (const OpenFile& f : open_)
+        if (f.name == name) {
+            dst = f.dst;
             break;
         }
     bool abort = false;
@@ -532,8 +524,6 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
             constexpr DWORD kBlocking =
                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
             if (attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-                if ((attrs & FILE_ATTRIBUTE_READONLY) && (Options & croDontOverwriteReadOnlyFiles))
-                    return 0;
                 // Read-only cannot be written; hidden or system make CREATE_ALWAYS fail.
                 // The attributes from the cabinet are set when the file is closed.
                 retry = (attrs & kBlocking) && SetFileAttributesA(dst.c_str(), attrs & ~kBlocking);
@@ -550,9 +540,7 @@ INT_PTR TSTCabReader::DoCopyFile(FDINOTIFICATION& n) {
     }
     const INT_PTR hf = reinterpret_cast<INT_PTR>(h);
     if (t_openHandles) t_openHandles->push_back(hf);
-    srcList_.push_back(name);
-    dstList_.push_back(dst);
-    existedList_.push_back(existed);
+    open_.push_back({name, dst, existed});
     return hf;
 }
 
@@ -560,16 +548,14 @@ INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
     const std::string name = StoredName(n);
     std::string dst;
     bool found = false, existed = true;
-    for (size_t i = 0; i < srcList_.size(); ++i)
-        if (srcList_[i] == name) {
-            dst = dstList_[i];
-            existed = existedList_[i];
-            srcList_.erase(srcList_.begin() + static_cast<std::ptrdiff_t>(i));
-            dstList_.erase(dstList_.begin() + static_cast<std::ptrdiff_t>(i));
-            existedList_.erase(existedList_.begin() + static_cast<std::ptrdiff_t>(i));
-            found = true;
-            break;
-        }
+    auto it =
+        std::find_if(open_.begin(), open_.end(), [&](const OpenFile& f) { return f.name == name; });
+    if (it != open_.end()) {
+        dst = it->dst;
+        existed = it->existed;
+        open_.erase(it);
+        found = true;
+    }
     if (found) StampTimes(n.hf, n.date, n.time);
     FileClose(n.hf);
     if (found) StampAttributes(dst, n.attribs, existed);

@@ -134,10 +134,14 @@ class TSTCabReader {
     std::string nextDisk_;
     std::string continuationPath_;
     bool continuationSeen_ = false;
-    std::vector<std::string> srcList_;
-    std::vector<std::string> dstList_;
-    std::vector<bool> existedList_; // the destination was there before it was opened
-    std::exception_ptr pending_;    // an exception caught inside a callback
+    // The destination files FDI holds open: the name stored in the cabinet, where it
+    // goes, and whether that file was there before it was opened.
+    struct OpenFile {
+        std::string name, dst;
+        bool existed;
+    };
+    std::vector<OpenFile> open_;
+    std::exception_ptr pending_; // an exception caught inside a callback
 };
 
 // True when a name stored in a cabinet stays inside the destination folder: relative,

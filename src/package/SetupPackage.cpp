@@ -120,7 +120,7 @@ bool IsLoadableBitmap(const std::string& b, uint64_t fileSize) {
     case BI_BITFIELDS: {
         if (compression == BI_BITFIELDS && bpp != 16 && bpp != 32) return false;
         const uint64_t stride = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
-        return stride * static_cast<uint64_t>(height) <= available;
+        return stride <= available / static_cast<uint64_t>(height);
     }
     case BI_RLE8:
     case BI_RLE4:

@@ -29,7 +29,7 @@ std::string AfterRoot(const std::string& path) {
 void SetRoot(TRegistry& reg, const std::string& path) {
     size_t slash = path.find('\\');
     HKEY root = HKEY_CURRENT_USER;
-    if (slash != std::string::npos && !ParseRegistryRoot(path.substr(0, slash), root))
+    if (slash == std::string::npos || !ParseRegistryRoot(path.substr(0, slash), root))
         root = HKEY_CURRENT_USER;
     reg.SetRootKey(root);
 }
@@ -105,14 +105,16 @@ void CheckCustomPrerequisite(RunContext& ctx, const std::string& record) {
     const std::string condition = UpperCase(f[3]);
     const std::string path = ExpandText(ctx, f[4]), value = ExpandText(ctx, f[5]);
     const bool view64 = ctx.Is64 && platform == "X64";
-    for (;;) {
-        Sleep(500);
-        ProcessMessages();
-        if (CustomConditionMet(condition, path, value, view64)) return;
+    while (!CustomConditionMet(condition, path, value, view64)) {
         const std::string text = FormatText(LanguageText(ctx, "Messages", 27), name);
         if (ctx.Prompt->MessageBox(nullptr, text, ctx.TitleCaption, MB_YESNO | MB_ICONWARNING) !=
                 IDYES ||
             !OpenLink(ctx, link, true, true))
             return RefuseSetup(ctx);
+        // The pause lets the installer that just ran settle before the condition is
+        // tested again; the first test needs none (it cost every setup half a second
+        // for each record).
+        Sleep(500);
+        ProcessMessages();
     }
 }

@@ -3,6 +3,7 @@
 #include "sysinfo/SystemInfo.h"
 
 #include "platform/Registry.h"
+#include "platform/SystemLibrary.h"
 
 #include <wininet.h>
 
@@ -219,7 +220,7 @@ int32_t TOSInfo::SqlServerLevel(bool view64) {
 
 bool TOSInfo::HasInternetConnection(const std::string& address) {
     // Bound at run time from the system folder: only this one test needs it.
-    HMODULE lib = LoadLibraryExA("wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE lib = LoadSystemLibrary("wininet.dll");
     if (!lib) return true;
     auto open = reinterpret_cast<decltype(&InternetOpenA)>(
         reinterpret_cast<void*>(GetProcAddress(lib, "InternetOpenA")));

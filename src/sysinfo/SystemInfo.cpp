@@ -1,12 +1,12 @@
 #include "sysinfo/SystemInfo.h"
 
+#include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
 
 #include <tlhelp32.h>
 
 #include <cstring>
-#include "platform/Error.h"
 #include <vector>
 
 namespace {
