@@ -12,7 +12,11 @@ build="$(realpath -m "${1:-$root/build}")"
 reps="${2:-5}"
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" >/dev/null
+source "$root/scripts/configure.sh"
+arch="$(qv_run_arch)"
+qv_configure "$root" "$build" "$arch"
+wine="$(qv_wine_loader "$arch")"
+[ "$wine" = wine ] || export WINELOADER="$wine"
 cmake --build "$build" -j"$(nproc)" --target bench_install
 
 data="$build/bench-data"
@@ -56,16 +60,15 @@ stop() {
 }
 trap stop EXIT
 rm -rf "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1
-wineserver -w
+"$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$wine"
 wineserver -p
 
 for set in large small empty; do
     rm -f "$data/$set/setup.exe"
-    wine "$build/bin/mksetup.exe" "$(winpath "$data/$set")" "$(winpath "$data/$set/setup.exe")" \
+    "$wine" "$build/bin/mksetup.exe" "$(winpath "$data/$set")" "$(winpath "$data/$set/setup.exe")" \
         --stub "$(winpath "$build/bin/setupstub.exe")" >/dev/null
 done
 
 mkdir -p "$build/bench-run"
-wine "$build/bench/bench_install.exe" "$(winpath "$build/bench-run")" "$reps" \
+"$wine" "$build/bench/bench_install.exe" "$(winpath "$build/bench-run")" "$reps" \
     "$(winpath "$data/large")" "$(winpath "$data/small")" "$(winpath "$data/empty")"

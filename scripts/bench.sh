@@ -4,7 +4,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" >/dev/null
+source "$root/scripts/configure.sh"
+qv_configure "$root" "$build" "$(qv_run_arch)"
 cmake --build "$build" -j"$(nproc)" --target bench_open
 source "$root/scripts/wine-session.sh"
 wine_session_start "$build"

@@ -6,7 +6,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" >/dev/null
+source "$root/scripts/configure.sh"
+qv_configure "$root" "$build" "$(qv_run_arch)"
 cmake --build "$build" -j"$(nproc)" --target setupstub mksetup
 source "$root/scripts/wine-session.sh"
 wine_session_start "$build"
@@ -24,14 +25,16 @@ code=$?
 set -e
 echo "demo setup exit code: $code"
 
-# Where the product went, as a user of the Wine prefix would find it.
-dest="$(run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E0A3E52-7C1D-4F7B-9A55-0D3C1B2A9F10}' /v InstallLocation 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')"
+# Where the product went, as a user of the Wine prefix would find it. A 32-bit setup
+# writes its entry in the 32-bit registry view.
+entry='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E0A3E52-7C1D-4F7B-9A55-0D3C1B2A9F10}'
+dest="$(run reg query "$entry" /v InstallLocation /reg:32 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p')"
 if [ -n "$dest" ]; then
     echo "Installed to: $dest"
     unix="$(run winepath -u "$dest" 2>/dev/null | tr -d '\r')"
     [ -d "$unix" ] && (cd "$unix" && find . -type f | sort | sed 's/^/  /')
     echo "Installed-programs entry:"
-    run reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E0A3E52-7C1D-4F7B-9A55-0D3C1B2A9F10}' 2>/dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
+    run reg query "$entry" /reg:32 2>/dev/null | tr -d '\r' | sed -n 's/^ \+/  /p'
 fi
 tmp="$(run cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
 log="$(run winepath -u "$tmp\\QVSETUPLOG.TXT" 2>/dev/null | tr -d '\r')"

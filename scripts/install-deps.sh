@@ -3,7 +3,9 @@
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386 wine64
+# The 64-bit compiler builds the tests on hosts that run no 32-bit programs.
+packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+          wine wine32:i386 wine64
           xvfb xauth x11-utils imagemagick googletest)
 
 missing=()

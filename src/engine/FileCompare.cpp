@@ -56,6 +56,22 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, 
     if (record->ExceptionFlags & 0x6) return ExceptionContinueSearch;
     __builtin_longjmp(static_cast<GuardFrame*>(frame)->resume, 1);
 }
+#else
+// Elsewhere (the 64-bit build the tests use on hosts that run no 32-bit code) a frame
+// cannot be chained in by hand. A fault that no handler of the called code takes
+// reaches the process's last-chance filter, which returns to the innermost guard of
+// the faulting thread: the same faults are contained, nested guards included.
+struct GuardJump {
+    GuardJump* prev;
+    void* resume[5]; // __builtin_setjmp buffer
+};
+thread_local GuardJump* tGuard = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER gOuterFilter = nullptr;
+
+LONG WINAPI GuardFilter(EXCEPTION_POINTERS* info) {
+    if (GuardJump* guard = tGuard) __builtin_longjmp(guard->resume, 1);
+    return gOuterFilter ? gOuterFilter(info) : EXCEPTION_CONTINUE_SEARCH;
+}
 #endif
 
 } // namespace
@@ -76,7 +92,20 @@ bool CallContained(void (*fn)(void*), void* arg) {
     __writefsdword(0, reinterpret_cast<DWORD>(frame.prev));
     return true;
 #else
+    static const bool installed = [] {
+        gOuterFilter = SetUnhandledExceptionFilter(&GuardFilter);
+        return true;
+    }();
+    (void)installed;
+    GuardJump guard;
+    guard.prev = tGuard;
+    if (__builtin_setjmp(guard.resume)) {
+        tGuard = guard.prev;
+        return false;
+    }
+    tGuard = &guard;
     fn(arg);
+    tGuard = guard.prev;
     return true;
 #endif
 }

@@ -20,12 +20,17 @@ std::string Relative(const std::string& key) {
 
 } // namespace
 
+// The runtime is a 32-bit program, so its own view is the 32-bit one. A 64-bit build
+// (the tests' build on hosts that run no 32-bit code) asks for that view by name,
+// so both builds read and write the same keys.
+constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
+
 REGSAM RegistryReadAccess(bool view64) {
-    return KEY_READ | (view64 ? KEY_WOW64_64KEY : 0);
+    return KEY_READ | (view64 ? KEY_WOW64_64KEY : kOwnView);
 }
 
 REGSAM RegistryFullAccess(bool view64) {
-    return KEY_ALL_ACCESS | (view64 ? KEY_WOW64_64KEY : 0);
+    return KEY_ALL_ACCESS | (view64 ? KEY_WOW64_64KEY : kOwnView);
 }
 
 bool ParseRegistryRoot(const std::string& name, HKEY& root, std::string* longName) {

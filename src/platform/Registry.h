@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// Read-only access, in the 64-bit view when asked (0x20019 or 0x20119).
+// Read-only access, in the 64-bit view when asked (0x20019 or 0x20119; a 64-bit
+// build names the 32-bit view otherwise).
 REGSAM RegistryReadAccess(bool view64);
 // Full access, in the 64-bit view when asked (0xF003F or 0xF013F).
 REGSAM RegistryFullAccess(bool view64);
@@ -23,7 +24,7 @@ class TRegistry {
   public:
     // Full access in the process's own view unless told otherwise; root is the
     // current user's hive.
-    explicit TRegistry(REGSAM access = KEY_ALL_ACCESS);
+    explicit TRegistry(REGSAM access = RegistryFullAccess(false));
     ~TRegistry();
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;

@@ -142,6 +142,11 @@ void TOSInfo::GatherSystemInfo(bool view64) {
 }
 
 bool TOSInfo::IsWow64() {
+#ifdef _WIN64
+    // A 64-bit build runs on 64-bit Windows only, where the 32-bit runtime would be
+    // under WOW64: answering as it would keeps every check the same in both builds.
+    return true;
+#endif
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleA("kernel32");
     auto fn = kernel ? reinterpret_cast<IsWow64ProcessFn>(
@@ -223,7 +228,8 @@ int32_t TOSInfo::FindProcess(const std::string& name) {
         UpperAnsi(PlatformId() == VER_PLATFORM_WIN32_NT ? ExtractFileName(name) : name);
     int32_t found = -1;
     PROCESSENTRY32 entry;
-    static_assert(sizeof entry == 296);
+    // The 32-bit layout the snapshot functions expect (304 bytes in a 64-bit build).
+    static_assert(sizeof entry == (sizeof(void*) == 4 ? 296 : 304));
     entry.dwSize = sizeof entry;
     for (BOOL ok = Process32First(snap, &entry); ok && found == -1;
          ok = Process32Next(snap, &entry)) {

@@ -23,7 +23,7 @@ REGSAM ViewAccess(const RunContext& ctx, const std::string& view) {
     if (view == "DEFAULT") return RegistryReadAccess(ctx.Is64);
     if (view == "32-BIT") return KEY_READ | KEY_WOW64_32KEY;
     if (view == "64-BIT") return RegistryReadAccess(true);
-    return KEY_ALL_ACCESS;
+    return RegistryFullAccess(false);
 }
 
 // Reads the variable's registry value into value. False (value untouched) when the

@@ -22,18 +22,24 @@ ScratchDir::ScratchDir() {
     GetTempPathA(sizeof tmp, tmp);
     for (;;) {
         char name[64];
-        std::snprintf(name, sizeof name, "qvtest-%lu-%u-%lu", GetCurrentProcessId(),
-                      counter++, GetTickCount());
+        std::snprintf(name, sizeof name, "qvtest-%lu-%u-%lu", GetCurrentProcessId(), counter++,
+                      GetTickCount());
         path_ = std::string(tmp) + name;
         if (CreateDirectoryA(path_.c_str(), nullptr)) break;
     }
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
+ScratchDir::~ScratchDir() {
+    RemoveTree(path_);
+}
 
-std::string ScratchDir::operator/(const std::string& name) const { return path_ + "\\" + name; }
+std::string ScratchDir::operator/(const std::string& name) const {
+    return path_ + "\\" + name;
+}
 
-void RemoveTree(const std::string& path) { mksetup::RemoveFolderTree(path); }
+void RemoveTree(const std::string& path) {
+    mksetup::RemoveFolderTree(path);
+}
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -46,13 +52,14 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return {};
     std::string data;
     char buf[65536];
     DWORD got = 0;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0) data.append(buf, got);
+    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got > 0)
+        data.append(buf, got);
     CloseHandle(f);
     return data;
 }
@@ -71,6 +78,12 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 
 bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool SixtyFourBitWindows() {
+    if (sizeof(void*) == 8) return true;
+    BOOL wow = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
 }
 
 TempEnvironment::TempEnvironment(const std::string& folder) {

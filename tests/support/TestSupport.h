@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
@@ -10,7 +11,7 @@
 // A fresh folder below the process's temporary folder, removed (with everything in
 // it) when the object goes away.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -19,7 +20,7 @@ public:
     // Path() + "\" + name.
     std::string operator/(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -31,15 +32,21 @@ std::string ReadFileBytes(const std::string& path);
 // Deterministic pseudo-random bytes (incompressible).
 std::string RandomBytes(size_t size, uint32_t seed);
 bool PathExists(const std::string& path);
+// Whether the system is 64-bit Windows, where the 32-bit runtime runs under WOW64
+// (always so for a 64-bit build of the tests).
+bool SixtyFourBitWindows();
+// The registry view the 32-bit runtime uses unless told otherwise; a 64-bit build of
+// the runtime and the tests names it explicitly.
+inline constexpr REGSAM kRuntimeView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
 
 // Points TEMP and TMP of this process (and of the programs it starts) at a folder;
 // restores the former values when it goes away.
 class TempEnvironment {
-public:
+  public:
     explicit TempEnvironment(const std::string& folder);
     ~TempEnvironment();
 
-private:
+  private:
     std::string oldTemp_, oldTmp_;
     bool hadTemp_, hadTmp_;
 };

@@ -19,7 +19,8 @@ std::string RegText(HKEY root, const char* key, const char* name, bool view64,
     HKEY k;
     std::string out;
     if (present) *present = false;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : 0), &k)) return out;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : kRuntimeView), &k))
+        return out;
     char buf[1024];
     DWORD size = sizeof buf, type = 0;
     if (RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == 0) {
@@ -33,11 +34,6 @@ std::string RegText(HKEY root, const char* key, const char* name, bool view64,
 std::string ShellPath(int csidl) {
     char buf[MAX_PATH] = {};
     return SHGetFolderPathA(nullptr, csidl, nullptr, 0, buf) == S_OK ? buf : "";
-}
-
-bool IsWow64() {
-    BOOL wow = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
 }
 
 } // namespace
@@ -54,7 +50,7 @@ TEST(ExpandRegistry, ProgramFilesFollowsTheSetupsView) {
         EXPECT_EQ(ExpandText(ctx, "<CommonFiles>"),
                   RegText(HKEY_LOCAL_MACHINE, kCV, "CommonFilesDir", view64));
     }
-    if (IsWow64()) {
+    if (SixtyFourBitWindows()) {
         ctx.Is64 = false;
         EXPECT_EQ(ExpandText(ctx, "<ProgramFiles>"), "C:\\Program Files (x86)");
         EXPECT_EQ(ExpandText(ctx, "<ProgramFiles86>"), "C:\\Program Files (x86)");

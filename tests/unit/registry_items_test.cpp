@@ -21,7 +21,7 @@ namespace {
 const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
 bool Read(HKEY root, const std::string& key, const std::string& name, DWORD& type,
-          std::string& data, REGSAM view = 0) {
+          std::string& data, REGSAM view = kRuntimeView) {
     HKEY h;
     if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
     DWORD size = 8192;
@@ -201,7 +201,7 @@ TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingK
                                 "\\A\\<AppName>*?<AppName>*?REG_NONE*?d*?Yes*?Yes*?Default");
     Write("\\A", "m*?REG_SZ*?y*?Yes*?Yes*?Default");
     EXPECT_EQ(Value(base_ + "\\A\\B", "n"), std::string("x\0", 2));
-    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\A\\RegDemo", 0));
+    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\A\\RegDemo", kRuntimeView));
     EXPECT_EQ(Value(base_ + "\\A\\RegDemo", "RegDemo"), "");
     EXPECT_EQ(
         Section("RegistryKeys"),
@@ -211,7 +211,7 @@ TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingK
     ctx_.UninstallOn = false;
     Write("\\C", "n*?REG_SZ*?x*?Yes*?Yes*?Default");
     Write("\\A", "o*?REG_SZ*?x*?Yes*?Yes*?Default");
-    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\C", 0));
+    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\C", kRuntimeView));
     EXPECT_EQ(Section("RegistryKeys").size(), 4u);
     EXPECT_EQ(Section("RegistryValues").size(), 1u);
     EXPECT_FALSE(ctx_.Errors);
@@ -228,7 +228,7 @@ TEST_F(RegistryItemTest, MalformedRecordsAndUnknownRootsAreIgnoredSilently) {
              name_ + tail + "*?Default", // no root at all
          }) {
         WriteRegistryItem(ctx_, record);
-        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_, 0)) << record;
+        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_, kRuntimeView)) << record;
     }
     EXPECT_TRUE(ctx_.LogList.empty());
     EXPECT_TRUE(prompt_.boxes.empty());
@@ -288,8 +288,8 @@ TEST_F(RegistryItemTest, PerUserNonAdminRedirectsMachineRootsToTheCurrentUser) {
         std::string data;
         EXPECT_TRUE(Read(c.root, c.key, "v", type, data));
         if (c.root == HKEY_CURRENT_USER) {
-            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, base_, 0));
-            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, classes, 0));
+            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, base_, kRuntimeView));
+            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, classes, kRuntimeView));
         }
         EXPECT_EQ(Section("RegistryKeys").back(), c.entry);
     }
@@ -314,7 +314,7 @@ TEST_F(RegistryItemTest, FailuresAreLoggedShownAndFlaggedAndTheRunGoesOn) {
     ctx_.Silent = true;
     Write("\\V", "bin*?REG_BINARY*?0g*?Yes*?Yes*?Default");
 
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_ + "\\Vol\\Sub", 0));
+    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_ + "\\Vol\\Sub", kRuntimeView));
     EXPECT_EQ(ctx_.LogList, (std::vector<std::string>{
                                 "Error creating registry key: " + hkcu + "\\Vol\\Sub\\Deep",
                                 "Error writing registry value: " + hkcu + "\\V: num",

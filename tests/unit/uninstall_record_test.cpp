@@ -556,9 +556,8 @@ TEST_F(UninstallEntryTest, AllUsersEntryLandsInTheSetupsView) {
         REGSAM own = is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         REGSAM other = is64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
         EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, key, "DisplayName", own).text, "Demo") << is64;
-        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, kUninstallKey + guid_, 0)) << is64;
-        BOOL wow = FALSE;
-        if (IsWow64Process(GetCurrentProcess(), &wow) && wow) {
+        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, kUninstallKey + guid_, kRuntimeView)) << is64;
+        if (SixtyFourBitWindows()) {
             EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, key, other)) << is64;
         }
         EXPECT_EQ(RecordValue(ctx_.UninstallRecordPath, "RegistryKeys", "0"),
@@ -571,12 +570,12 @@ TEST_F(UninstallEntryTest, NothingWithoutUninstallOrShowAddRemove) {
     EntryCleanup cleanup(HKEY_CURRENT_USER, key);
     ctx_.UninstallOn = false;
     WriteUninstallEntry(ctx_);
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, 0));
+    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, kRuntimeView));
 
     ctx_.UninstallOn = true;
     Config("AppName=Demo\r\nGUID=" + guid_ + "\r\n");
     WriteUninstallEntry(ctx_);
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, 0));
+    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, kRuntimeView));
     EXPECT_TRUE(RecordKeys(ctx_.UninstallRecordPath, "RegistryKeys").empty());
 }
 
@@ -610,7 +609,7 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
         EXPECT_TRUE(ctx_.Errors);
         EXPECT_TRUE(RecordKeys(ctx_.UninstallRecordPath, "RegistryKeys").empty()) << guid;
     }
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, victimKey + "\\sub", 0));
+    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, victimKey + "\\sub", kRuntimeView));
     RegValue after = ReadValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
     EXPECT_EQ(after.present, before.present);
     EXPECT_EQ(after.text, before.text);

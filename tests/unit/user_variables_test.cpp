@@ -24,15 +24,10 @@ std::string UniqueKey() {
            std::to_string(GetTickCount()) + "-" + std::to_string(++serial);
 }
 
-bool IsWow64() {
-    BOOL wow = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-}
-
 // A key created for one test in one root and view, deleted with everything in it.
 class TestKey {
   public:
-    TestKey(HKEY root, const std::string& path, REGSAM view = 0)
+    TestKey(HKEY root, const std::string& path, REGSAM view = kRuntimeView)
         : root_(root), path_(path), view_(view) {
         ok_ = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
                               &key_, nullptr) == ERROR_SUCCESS;
@@ -189,7 +184,7 @@ TEST_F(UserVariablesTest, EachRootFormReachesItsHive) {
 }
 
 TEST_F(UserVariablesTest, ViewFieldChoosesTheRegistryView) {
-    if (!IsWow64()) GTEST_SKIP() << "one registry view only on 32-bit Windows";
+    if (!SixtyFourBitWindows()) GTEST_SKIP() << "one registry view only on 32-bit Windows";
     const std::string path = UniqueKey();
     TestKey k32(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
     TestKey k64(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);

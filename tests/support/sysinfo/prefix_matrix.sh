@@ -3,15 +3,23 @@
 # 32-bit Windows (no WOW64) and one of 64-bit Windows. There the tests may also
 # change the machine's product key, which they never do in the shared prefix.
 # The prefixes are made once (about 20 s each) and kept below the work folder.
-# Usage: prefix_matrix.sh <unit_sysinfo_test.exe> <work folder>
+# A 64-bit build of the test program (made on hosts that run no 32-bit code) can only
+# run in the 64-bit prefix.
+# Usage: prefix_matrix.sh <unit_sysinfo_test.exe> <work folder> [Wine loader]
 set -uo pipefail
 exe="$(realpath "$1")"
 work="$(realpath -m "$2")"
+loader="${3:-wine}"
+arches=(win32 win64)
+if [ "$loader" != wine ]; then
+    export WINELOADER="$loader"
+    arches=(win64)
+fi
 mkdir -p "$work"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH
 status=0
-for arch in win32 win64; do
+for arch in "${arches[@]}"; do
     prefix="$work/$arch"
     if [ "$arch" = win64 ]; then wow64=1; else wow64=0; fi
     (
@@ -19,14 +27,13 @@ for arch in win32 win64; do
         export WINEPREFIX="$prefix"
         if [ ! -f "$prefix/.qv-ready" ]; then
             rm -rf "$prefix"
-            WINEARCH="$arch" wineboot -i >/dev/null 2>&1
-            wineserver -w >/dev/null 2>&1
+            "$(dirname "$0")/../../../scripts/wine-prefix.sh" "$prefix" "$loader" "$arch"
             touch "$prefix/.qv-ready"
         fi
         wineserver -p >/dev/null 2>&1
         # Into a file: Wine's service processes keep a pipe open after the test ends.
         log="$work/$arch.log"
-        QV_EXPECT_WOW64=$wow64 QV_SYSINFO_OWN_PREFIX=1 wine "$exe" >"$log" 2>&1
+        QV_EXPECT_WOW64=$wow64 QV_SYSINFO_OWN_PREFIX=1 "$loader" "$exe" >"$log" 2>&1
         rc=$?
         wineserver -k
         echo "== $arch prefix =="
