@@ -248,6 +248,8 @@ void RunCommand(RunContext& ctx, int stage, const std::string& record) {
     StartProgram(program, parameters, ShowCommand(window), waitField == "YES",
                  elevateField == "YES");
     ProcessMessages();
+    // A Cancel confirmed while the program ran has released the run's readers.
+    if (!ctx.Config) return;
 
     if ((when == kUserInformationStage || when == kFolderSelectStage) &&
         FileExists(ExpandText(ctx, kStopSignal)) && ctx.WizardBack)

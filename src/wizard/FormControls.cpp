@@ -189,6 +189,9 @@ void TForm1::CreateControls() {
     for (int id : {kIdRichEdit1, kIdRichEdit2}) {
         HWND r = Ctl(id);
         if (!r) continue;
+        // Without a limit the control keeps only the first 32767 characters: a long
+        // licence (a GPL text, say) would end in the middle.
+        SendMessageA(r, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
         SendMessageA(r, EM_AUTOURLDETECT, TRUE, 0);
         LRESULT mask = SendMessageA(r, EM_GETEVENTMASK, 0, 0);
         SendMessageA(r, EM_SETEVENTMASK, 0, mask | ENM_LINK);

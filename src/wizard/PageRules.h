@@ -9,7 +9,6 @@
 // the given decimal separator.
 std::string FormatSize(int64_t bytes, char decimalSeparator);
 
-
 // What the Destination page's Next does with the trimmed folder.
 enum class DestinationCheck {
     TooShort,   // fewer than two characters: warn and stay

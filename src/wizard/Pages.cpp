@@ -164,7 +164,12 @@ void TForm1::ComboLngChange() {
     SetText(kIdBtnCancel, ctx_.BtnCancelCaption);
     const ButtonStates b = PageButtons(page_, ctx_.PageTable, false);
     SetText(kIdBtnNext, LanguageText(ctx_, "Buttons", b.nextCaption));
-    if (ctx_.ShowAssociate) SetText(kIdCheckAssociate, ctx_.AssociateCaption);
+    // Applying a language shows and ticks the association box again.
+    if (ctx_.ShowAssociate) {
+        SetText(kIdCheckAssociate, ctx_.AssociateCaption);
+        SetVisible(kIdCheckAssociate, true);
+        SetChecked(kIdCheckAssociate, ctx_.CheckAssociate);
+    }
 }
 
 void TForm1::SetupWelcomePage() {

@@ -70,6 +70,7 @@ bool TForm1::Create() {
     ctx_.WizardBack = [this] {
         // A command's stop signal: one page back; the Next that ran the command then
         // advances to the page where it was pressed. The folder field gets the focus.
+        stopSignal_ = true;
         ShowPage(page_ - 1, Direction::Backward);
         Focus(kIdEdit1);
     };
@@ -306,7 +307,10 @@ void TForm1::RunInstallPage() {
 
 void TForm1::BtnNextClick() {
     HWND next = Ctl(kIdBtnNext);
-    if (installing_ || !wnd_ || !IsWindowVisible(next) || !IsWindowEnabled(next)) return;
+    // The page's commands let window messages through: a second click on Next (or
+    // Back) then must not advance from the page the first click is still leaving.
+    if (installing_ || pageCommands_ || !wnd_ || !IsWindowVisible(next) || !IsWindowEnabled(next))
+        return;
     PullFields();
     switch (page_) {
     case kPageUserInfo:
@@ -329,11 +333,15 @@ void TForm1::BtnNextClick() {
     // The commands may have gone one page back; the advance starts from the page
     // current now.
     if (wnd_ && page_ < kPageInstall) ShowPage(page_ + 1, Direction::Forward);
+    // Kept on the Destination page by a command: the folder is what to correct, so
+    // it keeps the focus the stop signal gave it.
+    if (stopSignal_ && wnd_ && page_ == kPageDestination) Focus(kIdEdit1);
+    stopSignal_ = false;
 }
 
 void TForm1::BtnBackClick() {
     HWND back = Ctl(kIdBtnBack);
-    if (installing_ || !IsWindowVisible(back)) return;
+    if (installing_ || pageCommands_ || !IsWindowVisible(back)) return;
     PullFields();
     ShowPage(page_ - 1, Direction::Backward);
 }
@@ -354,11 +362,21 @@ void TForm1::FormClose() {
 }
 
 void TForm1::RunStageCommands(int stage) {
+    stopSignal_ = false;
+    if (!ctx_.Config) return;
+    struct Busy {
+        bool& flag;
+        explicit Busy(bool& f) : flag(f) { flag = true; }
+        ~Busy() { flag = false; }
+    } busy(pageCommands_);
     // A 64-bit setup's commands see the real system folders.
-    const bool redirect = ctx_.Is64 && ctx_.Config && ctx_.Config->SectionExists("Commands");
+    const bool redirect = ctx_.Is64 && ctx_.Config->SectionExists("Commands");
     if (redirect) DisableRedirection(ctx_);
-    if (ctx_.Config)
-        for (const std::string& key : ctx_.Config->ReadSection("Commands"))
-            RunCommand(ctx_, stage, ctx_.Config->ReadString("Commands", key, ""));
+    for (const std::string& key : ctx_.Config->ReadSection("Commands")) {
+        // A Cancel confirmed while a command ran has closed the window and released
+        // the configuration: the remaining commands belong to a run that is over.
+        if (!wnd_ || !ctx_.Config) break;
+        RunCommand(ctx_, stage, ctx_.Config->ReadString("Commands", key, ""));
+    }
     if (redirect) RestoreRedirection(ctx_);
 }

@@ -127,6 +127,8 @@ class TForm1 {
     bool updating_ = false;      // the program itself is changing control texts
     bool installing_ = false;    // the installation run is active below this window
     bool closing_ = false;       // the close query is running
+    bool pageCommands_ = false;  // Next is running the commands of its page
+    bool stopSignal_ = false;    // a command of the page asked the wizard to stay
     bool failed_ = false;        // a handler failed; the run ends once the handler is left
     bool publisherHot_ = false;
     WNDPROC publisherBaseProc_ = nullptr;
