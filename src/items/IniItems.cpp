@@ -31,10 +31,18 @@ bool IsFullPath(const std::string& path) {
            (path[1] == '\\' || path[1] == '/') && path[2] != '\\' && path[2] != '/';
 }
 
-// A line break would end the line early and turn the rest into lines of its own
-// (another key, another section), so such a text cannot be stored as asked.
-bool HasLineBreak(const std::string& s) {
-    return s.find_first_of("\r\n") != std::string::npos;
+// Whether the profile functions can store the entry as asked. A line break would end
+// the line early and turn the rest into lines of their own (another key, another
+// section); an empty name, a "]" in a section name or a "=" in a key name would be
+// read back as another section or key, so the same-key check and the uninstaller
+// would miss it.
+bool IsStorableEntry(const std::string& section, const std::string& key, const std::string& value) {
+    const auto hasLineBreak = [](const std::string& s) {
+        return s.find_first_of("\r\n") != std::string::npos;
+    };
+    return !section.empty() && !key.empty() && section.find(']') == std::string::npos &&
+           key.find('=') == std::string::npos && !hasLineBreak(section) && !hasLineBreak(key) &&
+           !hasLineBreak(value);
 }
 
 // Whether the section of file holds key (compared ignoring case, as the profile
@@ -71,7 +79,7 @@ void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
     const bool overwrite = UpperCase(fields[4]) == "YES";
     const bool remove = UpperCase(fields[5]) == "YES";
 
-    if (!IsFullPath(file) || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+    if (!IsFullPath(file) || !IsStorableEntry(section, key, value)) {
         ReportIniFailure(ctx, file, key);
         return;
     }

@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -110,6 +111,23 @@ std::string WithoutTrailingBackslashes(std::string s) {
     return s;
 }
 
+// The key path with one backslash between its names and none before or after them.
+// Each key is then walked, tested and recorded under one spelling only: a doubled
+// backslash would otherwise give a parent such as "Software\" whose existence test
+// may fail where "Software" exists, and hand an existing key to the uninstaller.
+std::string CanonicalKeyPath(const std::string& path) {
+    std::string out;
+    for (size_t i = 0; i < path.size();) {
+        const size_t end = std::min(path.find('\\', i), path.size());
+        if (end > i) {
+            if (!out.empty()) out += '\\';
+            out.append(path, i, end - i);
+        }
+        i = end + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 void WriteRegistryItem(RunContext& ctx, const std::string& record) {
@@ -120,9 +138,7 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
     size_t slash = keyField.find('\\');
     if (slash == std::string::npos) return;
     std::string rootText = UpperCase(keyField.substr(0, slash));
-    // A key path that expands to a trailing backslash would be walked and recorded
-    // twice under two spellings.
-    std::string keyPath = WithoutTrailingBackslashes(ExpandText(ctx, keyField.substr(slash + 1)));
+    std::string keyPath = ExpandText(ctx, keyField.substr(slash + 1));
     std::string valueName = ExpandText(ctx, f[1]);
     std::string type = UpperCase(f[2]);
     std::string data = ExpandText(ctx, f[3]);
@@ -148,6 +164,7 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         }
         ParseRegistryRoot(rootName, root);
     }
+    keyPath = CanonicalKeyPath(keyPath);
 
     TRegistry reg(RegistryFullAccess(view64));
     reg.SetRootKey(root);

@@ -110,8 +110,8 @@ TEST_F(Associations, MalformedRecordsWriteNothing) {
     // A wrong field count is passed over silently; an extension that names no key of its
     // own (empty) or reaches into another is a failure.
     for (const std::string& r :
-         {ext_ + "*?C:\\A.exe*?Doc*?C:\\I.ico", ext_ + "\\shell*?C:\\A.exe*?Doc*?*?0",
-          std::string("*?C:\\A.exe*?Doc*?*?0")}) {
+         {std::string("*?*?*?*?*?"), ext_ + "*?C:\\A.exe*?Doc*?C:\\I.ico",
+          ext_ + "\\shell*?C:\\A.exe*?Doc*?*?0", std::string("*?C:\\A.exe*?Doc*?*?0")}) {
         CreateAssociation(ctx_, r);
         ctx_.Silent = !ctx_.LogList.empty(); // the last one is silent
     }

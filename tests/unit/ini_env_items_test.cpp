@@ -121,8 +121,9 @@ TEST_F(IniEnvIni, ExistingFileFollowsOverwriteAndUninstallFlags) {
 
 TEST_F(IniEnvIni, WrongFieldCountsAreIgnored) {
     const std::string file = dest_ / "count.ini";
-    for (const std::string& record : {file + "*?Sec*?Key*?v*?Yes",
-                                      file + "*?Sec*?Key*?v*?Yes*?Yes*?Extra", file, std::string()})
+    for (const std::string& record :
+         {file + "*?Sec*?Key*?v*?Yes", file + "*?Sec*?Key*?v*?Yes*?Yes*?Extra", file, std::string(),
+          std::string("*?*?*?*?*?"), std::string("*?*?*?*?*?*?*?*?")})
         WriteIniItem(ctx_, record);
     EXPECT_FALSE(PathExists(file));
     EXPECT_TRUE(Recorded("Files").empty());
@@ -139,6 +140,7 @@ TEST_F(IniEnvIni, FailuresAreReportedAndNothingIsRecorded) {
     struct Case {
         std::string file, value;
         bool silent;
+        std::string section = "Sec", key = "K";
     } cases[] = {
         {missing, "v", false},                // the folder does not exist
         {missing, "v", true},                 // silent: no box, the rest the same
@@ -147,14 +149,21 @@ TEST_F(IniEnvIni, FailuresAreReportedAndNothingIsRecorded) {
         {"C:qv_relative_item.ini", "v", false},   // drive-relative
         {"\\qv_relative_item.ini", "v", false},   // root of whichever drive is current
         {lineBreakFile, "a<#>[Injected]", false}, // a line break would add lines
+        // Names that would read back as another section or key.
+        {lineBreakFile, "v", false, "Sec", ""},
+        {lineBreakFile, "v", false, "", "K"},
+        {lineBreakFile, "v", false, "Sec]x", "K"},
+        {lineBreakFile, "v", false, "Sec", "K=old"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.file + " silent=" + std::to_string(c.silent));
+        SCOPED_TRACE(c.file + " [" + c.section + "] " + c.key +
+                     " silent=" + std::to_string(c.silent));
         ctx_.Silent = c.silent;
         ctx_.Errors = false;
         ctx_.LogList.clear();
         prompt_.boxes.clear();
-        WriteIniItem(ctx_, c.file + "*?Sec*?K*?" + c.value + "*?Yes*?Yes");
+        WriteIniItem(ctx_,
+                     c.file + "*?" + c.section + "*?" + c.key + "*?" + c.value + "*?Yes*?Yes");
         EXPECT_EQ(ctx_.LogList, std::vector<std::string>{"Error INI file: " + c.file});
         EXPECT_TRUE(ctx_.Errors);
         if (c.silent) {
@@ -163,8 +172,9 @@ TEST_F(IniEnvIni, FailuresAreReportedAndNothingIsRecorded) {
             ASSERT_EQ(prompt_.boxes.size(), 1u);
             EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
             EXPECT_EQ(prompt_.boxes[0].text,
-                      FormatText(LanguageText(ctx_, "Messages", 19), c.file + "<#>K"));
-            EXPECT_NE(prompt_.boxes[0].text.find("\r\n" + c.file + "\r\nK\r\n"), std::string::npos);
+                      FormatText(LanguageText(ctx_, "Messages", 19), c.file + "<#>" + c.key));
+            EXPECT_NE(prompt_.boxes[0].text.find("\r\n" + c.file + "\r\n" + c.key + "\r\n"),
+                      std::string::npos);
             EXPECT_EQ(prompt_.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
         }
     }
@@ -297,8 +307,8 @@ TEST_F(IniEnvEnvironment, RecordsOnlyWhenAskedAndEachEntryOnce) {
 TEST_F(IniEnvEnvironment, WrongFieldCountsAreIgnored) {
     const std::string name = UniqueName("COUNT");
     EnvVar var(false, name);
-    for (const std::string& record :
-         {name + "*?v*?OVERWRITE", name + "*?v*?OVERWRITE*?Yes*?Extra", name})
+    for (const std::string& record : {name + "*?v*?OVERWRITE", name + "*?v*?OVERWRITE*?Yes*?Extra",
+                                      name, std::string("*?*?*?"), std::string("*?*?*?*?")})
         WriteEnvironmentItem(ctx_, record);
     EXPECT_EQ(var.Get(), "<absent>");
     EXPECT_TRUE(Recorded("Environment").empty());

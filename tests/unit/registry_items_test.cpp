@@ -217,6 +217,28 @@ TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingK
     EXPECT_FALSE(ctx_.Errors);
 }
 
+// Doubled, leading and trailing backslashes, written or expanded, name the same keys
+// as single ones: each key is made and recorded once under its plain spelling, and a
+// parent that exists is never handed to the uninstaller.
+TEST_F(RegistryItemTest, RepeatedBackslashesNameEachKeyOnce) {
+    ctx_.UserVariables = {"<QvSep>?\\\\"};
+    WriteRegistryItem(ctx_, "HKCU\\\\Software\\\\" + name_ +
+                                "<QvSep>A\\\\\\B\\\\*?n*?REG_SZ*?x*?Yes*?Yes*?Default");
+    EXPECT_EQ(Value(base_ + "\\A\\B", "n"), std::string("x\0", 2));
+    EXPECT_EQ(Section("RegistryKeys"),
+              (std::vector<std::string>{Entry(), Entry("\\A"), Entry("\\A\\B")}));
+    WriteRegistryItem(ctx_, "HKCU\\" + base_ + "\\\\A<QvSep>*?m*?REG_SZ*?y*?Yes*?Yes*?Default");
+    EXPECT_EQ(Value(base_ + "\\A", "m"), std::string("y\0", 2));
+    EXPECT_EQ(Section("RegistryValues"), std::vector<std::string>{Entry("\\A*?m")});
+    EXPECT_EQ(Section("RegistryKeys").size(), 3u);
+
+    // Redirected into the user's classes the same way.
+    ctx_.PerUser = true;
+    WriteRegistryItem(ctx_, "HKCR\\\\" + name_ + "\\*?v*?REG_SZ*?d*?Yes*?Yes*?Default");
+    EXPECT_EQ(Section("RegistryKeys").back(), "DHKEY_CURRENT_USER\\Software\\Classes\\" + name_);
+    EXPECT_FALSE(ctx_.Errors);
+}
+
 TEST_F(RegistryItemTest, MalformedRecordsAndUnknownRootsAreIgnoredSilently) {
     const std::string tail = "*?v*?REG_SZ*?d*?Yes*?Yes";
     for (const std::string& record : {
@@ -225,11 +247,16 @@ TEST_F(RegistryItemTest, MalformedRecordsAndUnknownRootsAreIgnoredSilently) {
              "HKCU\\" + base_ + tail + "*?Default*?x", // eight fields
              "HKXX\\" + base_ + tail + "*?Default",    // unknown root
              "HKEY_CURRENT_USERS\\" + base_ + tail + "*?Default",
-             name_ + tail + "*?Default", // no root at all
+             name_ + tail + "*?Default",                                  // no root at all
+             "HKCU\\*?" + name_ + "*?REG_SZ*?d*?Yes*?Yes*?Default",       // a root alone
+             std::string("*?*?*?*?*?*?"), std::string("\\*?*?*?*?*?*?x"), // separators only
          }) {
         WriteRegistryItem(ctx_, record);
         EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_, kRuntimeView)) << record;
     }
+    DWORD type;
+    std::string data;
+    EXPECT_FALSE(Read(HKEY_CURRENT_USER, "", name_, type, data)); // nothing at the hive's top
     EXPECT_TRUE(ctx_.LogList.empty());
     EXPECT_TRUE(prompt_.boxes.empty());
     EXPECT_FALSE(ctx_.Errors);
@@ -294,6 +321,34 @@ TEST_F(RegistryItemTest, PerUserNonAdminRedirectsMachineRootsToTheCurrentUser) {
         EXPECT_EQ(Section("RegistryKeys").back(), c.entry);
     }
     EXPECT_FALSE(ctx_.Errors);
+}
+
+// Names longer than the registry allows end as the failures they are, with the
+// whole name in the log, and the next record is unaffected.
+TEST_F(RegistryItemTest, OversizedNamesAreReportedFailures) {
+    ctx_.Silent = true;
+    const std::string hkcu = "HKEY_CURRENT_USER\\" + base_;
+    const std::string longKey(300, 'k'), longValue(20000, 'n');
+    Write("\\" + longKey, "v*?REG_SZ*?x*?Yes*?Yes*?Default");
+    Write("", longValue + "*?REG_SZ*?x*?Yes*?Yes*?Default");
+    Write("", "ok*?REG_SZ*?" + std::string(100000, 'd') + "*?Yes*?Yes*?Default");
+    EXPECT_EQ(ctx_.LogList, (std::vector<std::string>{
+                                "Error creating registry key: " + hkcu + "\\" + longKey,
+                                "Error writing registry value: " + hkcu + ": " + longValue,
+                            }));
+    EXPECT_TRUE(ctx_.Errors);
+    EXPECT_TRUE(prompt_.boxes.empty());
+    HKEY h;
+    DWORD size = 0;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base_.c_str(), 0, KEY_READ | kRuntimeView, &h),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(h, "ok", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_EQ(size, 100001u);
+    // The first record noted the missing base key as a parent before its own key failed;
+    // the second made the base key itself.
+    EXPECT_EQ(Section("RegistryKeys"), (std::vector<std::string>{Entry(), Entry()}));
+    EXPECT_EQ(Section("RegistryValues"), std::vector<std::string>{Entry("*?ok")});
 }
 
 TEST_F(RegistryItemTest, FailuresAreLoggedShownAndFlaggedAndTheRunGoesOn) {

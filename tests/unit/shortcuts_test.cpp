@@ -149,6 +149,8 @@ TEST_F(ShortcutTest, WritesEveryFieldIntoTheLink) {
         {"5", "MAXIMIZED", 5, SW_SHOWMAXIMIZED},       {"abc", "maximize", 0, SW_SHOWMAXIMIZED},
         {"-1", "Minimize", 65535, SW_SHOWMINNOACTIVE}, {"2", "minimized", 2, SW_SHOWMINNOACTIVE},
         {"3", "HIDE", 3, SW_SHOWMINNOACTIVE},          {"7", "Normal please", 7, SW_SHOWNORMAL},
+        {"70000", "hide ", 4464, SW_SHOWNORMAL},      // the index wraps at 16 bits
+        {"99999999999", "Restore", 0, SW_SHOWNORMAL}, // beyond any integer: not a number
     };
     int n = 0;
     for (const Row& r : rows) {
@@ -167,7 +169,7 @@ TEST_F(ShortcutTest, WritesEveryFieldIntoTheLink) {
         EXPECT_EQ(l.iconIndex, r.wantIndex);
         EXPECT_EQ(l.showCmd, r.wantShow);
     }
-    EXPECT_EQ(ctx_.LFile, dest_ + "\\Link5.lnk");
+    EXPECT_EQ(ctx_.LFile, dest_ + "\\Link7.lnk");
     EXPECT_FALSE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
 }
@@ -256,6 +258,28 @@ TEST_F(ShortcutTest, FailuresAreReportedAndNothingIsRecorded) {
         ExpectReported("Error creating file: ", 16, taken);
     }
     EXPECT_TRUE(Recorded("Folders").empty() && Recorded("Files").empty());
+
+    // A network path's first folder tested is the share, never the server alone.
+    ResetReports();
+    CreateShortcut(ctx_, Record("\\\\qv-no-such-server\\share\\sub\\x.lnk"));
+    ExpectReported("Error creating directory: ", 13, "\\\\qv-no-such-server\\share");
+}
+
+// Fields far longer than any path or text the shell keeps still give a link, or a
+// reported failure, and never a crash or a half-made record.
+TEST_F(ShortcutTest, OversizedFieldsGiveADefinedResult) {
+    const std::string big(20000, 'a');
+    CreateShortcut(ctx_, Record("<InstallDir>\\Big.lnk", "C:\\" + big + ".exe", big, big,
+                                "C:\\" + big, "1", "Normal", big));
+    EXPECT_TRUE(ReadLink(dest_ + "\\Big.lnk").loaded);
+    EXPECT_FALSE(ctx_.Errors);
+    EXPECT_EQ(Recorded("Files"), Strings{dest_ + "\\Big.lnk"});
+
+    // A folder name beyond what the file system allows is the folder failure.
+    const std::string longName(300, 'f');
+    CreateShortcut(ctx_, Record("<InstallDir>\\" + longName + "\\x.lnk"));
+    ExpectReported("Error creating directory: ", 13, dest_ + "\\" + longName);
+    EXPECT_TRUE(Recorded("Folders").empty());
 }
 
 // A shortcut path must name its place exactly: dot-only parts (however the system
