@@ -24,6 +24,9 @@ bool OpenLink(RunContext& ctx, const std::string& text, bool run, bool notice) {
     if (notice)
         ctx.Prompt->MessageBox(owner, FormatText(LanguageText(ctx, "Messages", 28), ""),
                                "Setup - " + ctx.ProductTitle, MB_OK | MB_ICONWARNING);
+    // An empty link (a setup that names none) has nothing to open: handed to the shell it
+    // would open the current folder instead.
+    if (target.empty()) return false;
     EnsureCom();
     if (file)
         ShellExecuteA(owner, "open", target.c_str(), parameters.c_str(),

@@ -8,6 +8,7 @@
 #include "config/IniFile.h"
 #include "engine/Commands.h"
 #include "engine/UninstallRecord.h"
+#include "platform/FileUtil.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,23 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A copy of this program started with QV_CMD_REPORT set writes how it was started
+// (show command, working folder, command line) to that file and ends.
+class ReportMode : public testing::Environment {
+    void SetUp() override {
+        char report[MAX_PATH];
+        if (!GetEnvironmentVariableA("QV_CMD_REPORT", report, sizeof report)) return;
+        STARTUPINFOA si{};
+        GetStartupInfoA(&si);
+        char dir[MAX_PATH] = {};
+        GetCurrentDirectoryA(sizeof dir, dir);
+        const int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? si.wShowWindow : -1;
+        WriteFileBytes(report, std::to_string(show) + "|" + dir + "|" + GetCommandLineA());
+        ExitProcess(0);
+    }
+};
+testing::Environment* const reportMode = testing::AddGlobalTestEnvironment(new ReportMode);
 
 // Answers the data-file dialog as the test says and records what it was offered.
 class DataFilePrompt : public RecordingPrompt {
@@ -164,6 +182,31 @@ TEST_F(CommandsTest, WaitingRunQuotesTheExpandedProgramAndPassesParametersAsThey
                Rec("<CurrentDir>\\missing.exe", "", "BEFORE INSTALLATION"));
     EXPECT_TRUE(Runs().empty());
     EXPECT_TRUE(prompt_.boxes.empty());
+}
+
+TEST_F(CommandsTest, WaitedProgramGetsTheWindowStateAndStartsInItsOwnFolder) {
+    const std::string tools = setupDir_ / "my tools", report = temp_ / "report.txt";
+    CreateDirectoryA(tools.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(ModulePath().c_str(), (tools + "\\reporter.exe").c_str(), FALSE));
+    SetEnvironmentVariableA("QV_CMD_REPORT", report.c_str());
+    // The window field in any case; anything unknown is a normal window.
+    const std::pair<const char*, int> cases[] = {{"Maximize", SW_SHOWMAXIMIZED},
+                                                 {"minimize", SW_SHOWMINIMIZED},
+                                                 {"HIDE", SW_HIDE},
+                                                 {"Normal", SW_SHOWNORMAL},
+                                                 {"", SW_SHOWNORMAL},
+                                                 {"MAXIMIZED", SW_SHOWNORMAL}};
+    for (const auto& [window, show] : cases) {
+        SCOPED_TRACE(window);
+        DeleteFileA(report.c_str());
+        RunCommand(ctx_, kStageFolderSelect,
+                   Rec("<CurrentDir>\\my tools\\reporter.exe", "/a <Greeting>",
+                       "AT FOLDER SELECT DIALOG", "YES", "ANY", "NO", window));
+        ASSERT_TRUE(PathExists(report)); // waited for: the report is there on return
+        EXPECT_EQ(ReadFileBytes(report),
+                  std::to_string(show) + "|" + tools + "|\"" + tools + "\\reporter.exe\" /a hi");
+    }
+    SetEnvironmentVariableA("QV_CMD_REPORT", nullptr);
 }
 
 TEST_F(CommandsTest, UninstallCommandsAreRecordedExpandedAndNotRun) {

@@ -51,6 +51,7 @@ class CustomPrereq : public ::testing::Test {
         RunContext ctx;
         ctx.Prompt = &prompt_;
         ctx.Silent = silent;
+        ctx.Is64 = is64_;
         ctx.Admin = true;
         ctx.SetupTempDir = dir_.Path();
         ctx.TitleCaption = "Title";
@@ -71,6 +72,7 @@ class CustomPrereq : public ::testing::Test {
                        std::to_string(GetTickCount());
     ScratchDir dir_;
     ScriptedPrompt prompt_;
+    bool is64_ = false; // the setup's 64-bit mark
     const std::string m = "M27 Tool";
 };
 
@@ -138,6 +140,36 @@ TEST_F(CustomPrereq, InstallerLink) {
     EXPECT_EQ(Run(link + "/q /s> <SetupTempDir>\\o.txt" + test, {IDYES, IDNO}), "5 " + m + "|" + m);
     EXPECT_EQ(ReadFileBytes(dir_ / "o.txt").substr(0, 5), "/q /s"); // still unmet: asked again
     EXPECT_EQ(Run(link + "x> <SetupTempDir>\\tool.txt" + test, {IDYES}), "-1 " + m);
+}
+
+// Only a 64-bit setup's "X64" records look into the 64-bit registry; everything else
+// sees the 32-bit view a 32-bit setup program has.
+TEST_F(CustomPrereq, RegistryView) {
+    if (!TOSInfo::IsWow64()) GTEST_SKIP() << "needs 64-bit Windows";
+    const std::string key = "SOFTWARE\\QVTest-view-" + std::to_string(GetCurrentProcessId());
+    TRegistry reg(RegistryFullAccess(true));
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(key, true) && reg.WriteString("Ver", "2.5"));
+    reg.CloseKey();
+    const std::string path = "HKLM\\" + key;
+    struct Case {
+        bool is64;
+        std::string platform, condition, path, value, result;
+    } const cases[] = {
+        {true, "x64", "REGISTRY KEY EXISTS", path, "", "-1"},
+        {true, "X64", "REGISTRY VALUE GREATER OR EQUAL", path + "\\Ver", "2.1", "-1"},
+        {false, "X64", "REGISTRY KEY EXISTS", path, "", "5 " + m},
+        {true, "", "REGISTRY KEY EXISTS", path, "", "5 " + m},
+        {true, "ANY", "REGISTRY VALUE EXISTS", path + "\\Ver", "", "5 " + m},
+        {false, "X64", "REGISTRY KEY DOESN'T EXIST", path, "", "-1"},
+    };
+    for (const Case& c : cases) {
+        is64_ = c.is64;
+        const std::string record =
+            "Tool*?l*?" + c.platform + "*?" + c.condition + "*?" + c.path + "*?" + c.value;
+        EXPECT_EQ(Run(record), c.result) << c.is64 << " " << record;
+    }
+    reg.DeleteKey(key);
 }
 
 // Records are checked in file order after the connection and before the products.

@@ -4,6 +4,7 @@
 // connection test without a network.
 #include "platform/Registry.h"
 #include "sysinfo/SystemInfo.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,8 @@ struct SavedKey {
     REGSAM view;
     bool existed;
     static inline int count = 0;
-    SavedKey(const std::string& p, bool view64) : path(p), view(view64 ? KEY_WOW64_64KEY : 0) {
+    SavedKey(const std::string& p, bool view64)
+        : path(p), view(view64 ? KEY_WOW64_64KEY : kRuntimeView) {
         HKEY key;
         existed = !RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key);
         if (existed) Copy(key, HKEY_CURRENT_USER, backup, 0);
@@ -120,6 +122,13 @@ TEST_F(Prerequisites, DotNetLevel) {
         // A value of another type ends the detection with the level reached so far.
         {"NDP\\v2.0.50727>Install=#1;NDP\\v3.0\\Setup>InstallSuccess=1;NDP\\v4\\Full>Install=#1",
          2},
+        // ... also in the service-pack and release reads, where the level was just set.
+        {"NDP\\v3.5>Install=#1;NDP\\v3.5>SP=1;DotNetClient\\v3.5>Install=#1;NDP\\v4\\Client>"
+         "Install=#1",
+         4},
+        {"NDP\\v4\\Full>Install=#1;NDP\\v4\\Full>Release=379893", 8},
+        // Only the value 1 counts as installed.
+        {"NDP\\v4\\Client>Install=#1;NDP\\v4\\Full>Install=#2;NDP\\v4\\Full>Release=#379893", 7},
     };
     for (const auto& [layout, level] : cases) {
         Write(kNet, layout);
@@ -170,6 +179,9 @@ TEST_F(Prerequisites, SqlLevels) {
          "2"},
         {"v3.5\\ENU>DesktopRuntimeVersion=3.0.1;v3.5\\ENU>DesktopRuntimeServicePackLevel=1", "-1"},
         {"v4.0\\ENU>DesktopRuntimeVersion=4.0.8876.1", "3"},
+        {"v3.5\\ENU>DesktopRuntimeVersion=3.5.8080.0;v4.0\\ENU>DesktopRuntimeVersion=4.0.8876.1",
+         "3"},
+        {"v4.0\\ENU>DesktopRuntimeVersion=40.0", "-1"},
     };
     for (const auto& c : compact) {
         Write("Microsoft\\Microsoft SQL Server Compact Edition\\", c[0]);
@@ -185,6 +197,11 @@ TEST_F(Prerequisites, SqlLevels) {
         {"110>11.0.2100.60;SQLEXPRESS}9.00.1399.06", "12"},
         {"90>9.00.1399.06;110>11.0.3000.0", "13"},
         {"120>12.0.2000.8", "14"},
+        // Keys are read oldest first: a newer client replaces an older one, and a key
+        // whose text matches nothing keeps what was found before.
+        {"90>9.00.5000.00;100>10.00.1600.22", "5"},
+        {"100>10.50.4000.0;110>10.0", "11"},
+        {"SQLEXPRESS}12.0.2000.8", "14"},
         {"90>8.00.194;SQLEXPRESS}10.50.2500.0", "10"},
         {"110>#11", "-1"},
     };

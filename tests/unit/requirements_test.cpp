@@ -70,7 +70,7 @@ class Requirements : public ::testing::Test {
         prompt_.answers = std::move(answers);
         prompt_.onBox = onBox_;
         std::string lng = "[Messages]\r\n";
-        for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 24, 26, 28})
+        for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 24, 26, 27, 28})
             lng += std::to_string(i) + "=M" + std::to_string(i) +
                    (i == 3 || (i >= 6 && i < 28) ? " %s" : "") + "\r\n";
         WriteFileBytes(dir_ / "Englishqv.lng", lng);
@@ -199,6 +199,14 @@ TEST_F(Requirements, Products) {
         {"Java=1\r\nJavaVersion=1.6\r\n", IDNO, false, 5, "M10 1.6"},
         {"SQL=1\r\nSQLVersion=3\r\n", IDNO, false, 5, "M24 4.0"},
         {"SQLE=1\r\nSQLEVersion=20\r\n", IDNO, false, 5, "M26 20"},
+        // The products are examined in a fixed order: .NET, IE, Acrobat, Java, SQL
+        // Server Compact, SQL Server; the first one missing is offered.
+        {"SQLE=1\r\nSQL=1\r\nJava=1\r\nAR=1\r\ndotNET=1\r\ndotNETVersion=11\r\n", IDNO, false, 5,
+         "M7 4.5.2"},
+        {"SQLE=1\r\nSQL=1\r\nJava=1\r\nAR=1\r\n", IDNO, false, 5, "M9 5.0"},
+        {"SQLE=1\r\nSQL=1\r\nJava=1\r\n", IDNO, false, 5, "M10 1.2"},
+        {"SQLE=1\r\nSQL=1\r\n", IDNO, false, 5, "M24 3.5"},
+        {"SQLE=1\r\n", IDNO, true, 5, "M26 2005"},
         {"Java=0\r\nJavaVersion=9.9\r\nAR=0\r\nSQL=0\r\n", 0, false, -1, ""},
         // Neither a program nor reachable: the notice, and the setup ends.
         {"Java=1\r\nLinkJR=C:\\qv-missing\\jre.exe /s\r\n", IDYES, false, 5, "M10 1.2|M28"},
@@ -212,6 +220,31 @@ TEST_F(Requirements, Products) {
     Run(kSys + "Java=1\r\nLinkJR=C:\\qv-missing\\jre.exe\r\n", {IDYES});
     ASSERT_EQ(prompt_.boxes.size(), 2u);
     EXPECT_EQ(prompt_.boxes[1].caption, "Setup - Demo 1.0");
+}
+
+// The checks come in a fixed order, each answered Yes lets the next one ask: system,
+// rights, connection, custom prerequisites, then the products.
+TEST_F(Requirements, Order) {
+    if (TOSInfo::JavaRuntimeVersion(false) != "0.0") GTEST_SKIP() << "this prefix has Java";
+    const std::string other = "Windows 8.1=1\r\n", net = "Internet=1\r\n";
+    const std::string custom =
+        "[Prerequisites]\r\nB=B*?l*?*?FOLDER DOESN'T EXIST*?<SetupTempDir>\r\n";
+    struct Case {
+        std::string setup;
+        std::vector<int> answers;
+        bool admin;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {other + net, {IDYES}, false, "M3 8.1|M4"},
+        {other + net + "Java=1\r\n", {IDYES, IDYES, IDNO}, true, "M3 8.1|M5|M10 1.2"},
+        {other + net + "Java=1\r\n" + custom, {IDYES, IDYES, IDNO}, true, "M3 8.1|M5|M27 B"},
+        {kSys + "Java=1\r\n" + custom, {IDNO}, true, "M27 B"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.setup, c.answers, false, c.admin), 5) << c.setup;
+        EXPECT_EQ(prompt_.shown, c.shown) << c.setup;
+    }
 }
 
 // A link to an installer with two switches runs it and examines the products again.
