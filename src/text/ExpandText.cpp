@@ -24,6 +24,29 @@ size_t FindTextIgnoreCase(const std::string& s, const std::string& what, size_t 
     return std::string::npos;
 }
 
+// No configured text comes anywhere near this length. Values that multiply (a
+// variable whose value names a later variable twice, that one's value naming the
+// next twice, and so on) would otherwise grow a text without bound until memory
+// runs out.
+constexpr size_t kMaxExpandedLength = size_t{16} << 20;
+
+// Replaces every occurrence of what in s by with, as ReplaceTextIgnoreCase does,
+// unless the result would be longer than kMaxExpandedLength: then s stays as it
+// is, so the name remains in the text just as for a value that cannot be computed.
+void ReplaceBounded(std::string& s, const std::string& what, const std::string& with) {
+    size_t count = 0;
+    for (size_t hit = FindTextIgnoreCase(s, what); hit != std::string::npos;
+         hit = FindTextIgnoreCase(s, what, hit + what.size()))
+        ++count;
+    if (count == 0) return;
+    if (with.size() > what.size()) {
+        const size_t growth = with.size() - what.size();
+        if (s.size() >= kMaxExpandedLength) return;
+        if (growth > (kMaxExpandedLength - s.size()) / count) return;
+    }
+    s = ReplaceTextIgnoreCase(s, what, with);
+}
+
 void ExpandUserVariables(const RunContext& ctx, std::string& s) {
     for (const std::string& entry : ctx.UserVariables) {
         size_t q = entry.find('?');
@@ -31,7 +54,7 @@ void ExpandUserVariables(const RunContext& ctx, std::string& s) {
         if (q == std::string::npos || q == 0) continue;
         std::string name = entry.substr(0, q);
         if (FindTextIgnoreCase(s, name) == std::string::npos) continue;
-        s = ReplaceTextIgnoreCase(s, name, entry.substr(q + 1));
+        ReplaceBounded(s, name, entry.substr(q + 1));
     }
 }
 
@@ -47,7 +70,7 @@ void ExpandConstants(const RunContext& ctx, std::string& s) {
         } catch (const std::exception&) {
             value.reset();
         }
-        if (value) s = ReplaceTextIgnoreCase(s, name, *value);
+        if (value) ReplaceBounded(s, name, *value);
     }
 }
 
@@ -60,7 +83,7 @@ void ExpandEnvironment(std::string& s) {
     // With "%>" only before "<%" the name is empty, and "<%%>" is what is looked for.
     std::string name =
         close == std::string::npos ? std::string() : s.substr(open + 2, close - open - 2);
-    s = ReplaceTextIgnoreCase(s, "<%" + name + "%>", EnvironmentValue(name));
+    ReplaceBounded(s, "<%" + name + "%>", EnvironmentValue(name));
 }
 
 } // namespace

@@ -12,7 +12,9 @@ struct RunContext;
 // cannot be computed stays in the text as written, and so does any name in angle
 // brackets that is neither a defined user variable nor a constant. Each pass
 // replaces in one left-to-right sweep and never looks at what it inserted again,
-// so expansion always ends.
+// so expansion always ends. A replacement that would make the text longer than
+// 16 MiB is not made (the name stays), so values that multiply cannot exhaust
+// memory.
 std::string ExpandText(const RunContext& ctx, const std::string& text);
 
 // The value of one constant, named with its angle brackets and in any case

@@ -76,4 +76,30 @@ TEST_F(UserVariablesSetupTest, RegistryValueChoosesTheDestination) {
     EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 }
 
+TEST_F(UserVariablesSetupTest, StartUpCommandsSeeTheFirstPassAndChangeTheSecond) {
+    // The start-up command is expanded with the first pass's value (the default)
+    // and writes the registry value the second pass then reads.
+    WriteMinimalProject(project, "InstallationPath=" + work.Path() +
+                                     "\\dest-<Dir>\r\n"
+                                     "[Variables]\r\n0=<Dir>*?HKCU\\" +
+                                     key +
+                                     "*?Dir*?STRING*?first*?DEFAULT\r\n"
+                                     "[Commands]\r\n0=<SystemDir>\\reg.exe*?add HKCU\\" +
+                                     key +
+                                     " /v Dir /d <Dir>-written /f*?HIDE*?BEFORE "
+                                     "INSTALLATION*?YES*?ALL*?NO\r\n"
+                                     "[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?"
+                                     "OVERWRITE?Yes\r\n");
+    CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+    WriteFileBytes(project + "\\payload\\a.txt", "alpha");
+    ASSERT_TRUE(BuildTestSetup(project, setup));
+
+    SetupRun run = RunSetup(setup, "/S", temp);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(ReadFileBytes(work / "dest-first-written\\a.txt"), "alpha");
+    EXPECT_FALSE(PathExists(work / "dest-first"));
+}
+
 } // namespace

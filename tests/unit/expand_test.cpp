@@ -327,3 +327,82 @@ TEST(ExpandEnvironment, OnlyTheFirstReferenceIsExpanded) {
     ASSERT_TRUE(SetEnvironmentVariableA("QV_EXPAND_LONG", longValue.c_str()));
     EXPECT_EQ(ExpandText(ctx, "<%QV_EXPAND_LONG%><#>"), longValue + "\r\n");
 }
+
+TEST(ExpandVariables, WhatEachPassSeesInAVariablesValue) {
+    ASSERT_TRUE(SetEnvironmentVariableA("QV_EXPAND_VAR", "env"));
+    RunContext ctx;
+    ctx.EUser = "Ann";
+    ctx.UserVariables = {
+        "<Early>?early",
+        "<Late>?<Early>|<Later>|<UserName>|<%QV_EXPAND_VAR%>|<#>",
+        "<Later>?later",
+    };
+    // An earlier variable's name stays; a later one's, constants, the environment
+    // reference and line breaks are all expanded.
+    EXPECT_EQ(ExpandText(ctx, "<Late>"), "<Early>|later|Ann|env|\r\n");
+    // A variable named like a constant hides it; one named like part of a name
+    // replaces that part wherever it occurs.
+    ctx.UserVariables = {"<UserName>?var", "Name>?N"};
+    EXPECT_EQ(ExpandText(ctx, "<UserName>,<AppName>"), "var,<AppN");
+}
+
+TEST(ExpandHostile, MarkersAloneAndInsideEachOther) {
+    ASSERT_TRUE(SetEnvironmentVariableA("QV_EXPAND_ONE", "one"));
+    RunContext ctx;
+    const struct {
+        const char* text;
+        const char* want;
+    } cases[] = {
+        {"", ""},
+        {"<#><#>", "\r\n\r\n"},
+        {"<<#>>", "<\r\n>"},
+        {"<>", "<>"},
+        // An empty reference is looked up with an empty name and removed.
+        {"<%%>x<%%>", "x"},
+        // "<%>" holds both markers, but nothing follows the opening one.
+        {"<%>", "<%>"},
+        {"%><%", "%><%"},
+        // The environment pass comes before the line breaks.
+        {"<%<#>%>!", "!"},
+        // The name runs from the first "<%" to the first "%>" after it, whatever
+        // it holds: these look up "QV_EXPAND_ONE%" and "<%QV_EXPAND_ONE", both unset.
+        {"<%QV_EXPAND_ONE%%>", ""},
+        {"<%<%QV_EXPAND_ONE%>", ""},
+        {"<<<Date", "<<<Date"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExpandText(ctx, c.text), c.want) << c.text;
+}
+
+TEST(ExpandHostile, LongAndMultiplyingValuesStayBounded) {
+    RunContext ctx;
+    const std::string mib(size_t{1} << 20, 'v');
+    ctx.UserVariables = {"<Big>?" + mib};
+    // Long values are used in full...
+    EXPECT_TRUE(ExpandText(ctx, "<Big>|<big>|<BIG>") == mib + "|" + mib + "|" + mib);
+    // ...but a text that would pass 16 MiB keeps the name instead.
+    std::string many;
+    for (int i = 0; i < 17; ++i)
+        many += "<Big>";
+    EXPECT_EQ(ExpandText(ctx, many), many);
+    ctx.UserVariables.clear();
+    ctx.Edit1 = mib;
+    EXPECT_EQ(ExpandText(ctx, many + "<InstallDir>"), many + mib);
+    std::string dirs;
+    for (int i = 0; i < 17; ++i)
+        dirs += "<InstallDir>";
+    EXPECT_EQ(ExpandText(ctx, dirs), dirs);
+
+    // Each variable's value names the next one twice: the text doubles with every
+    // variable until the next doubling would pass the limit, and stops there.
+    ctx.UserVariables.clear();
+    for (int i = 0; i < 40; ++i)
+        ctx.UserVariables.push_back("<V" + std::to_string(i) + ">?<V" + std::to_string(i + 1) +
+                                    "><V" + std::to_string(i + 1) + ">");
+    const std::string got = ExpandText(ctx, "<V0>");
+    EXPECT_LE(got.size(), size_t{16} << 20);
+    std::string want;
+    for (int i = 0; i < (1 << 21); ++i)
+        want += "<V21>";
+    EXPECT_TRUE(got == want) << got.size();
+}

@@ -352,4 +352,54 @@ TEST_F(UserVariablesTest, HostileRegistryDataGivesDefinedResults) {
     EXPECT_EQ(Eval(Rec(k + "\\" + std::string(5000, 'k'), "Huge", "STRING", "d")), "d");
 }
 
+TEST_F(UserVariablesTest, DegenerateRecordsGiveDefinedResults) {
+    hkcu.Text("Dir", "C:\\App");
+    hkcu.Text("Empty", "");
+    const std::string k = "HKCU\\" + hkcu.Path();
+    // Separators only, or fields too empty to name a root: nothing is defined.
+    for (const std::string& record :
+         {std::string("*?*?*?*?*?"), std::string("*?*?*?*?*?*?"), std::string("*?*?*?*?*?x"),
+          std::string(4096, '*'), std::string(4096, '?'), Rec("\\\\\\", "Dir", "STRING", "d"),
+          Rec("", "Dir", "STRING", "HALT(no root)")}) {
+        ctx.UserVariables.clear();
+        EXPECT_EQ(EndCode([&] { EvaluateVariable(ctx, record); }), std::nullopt);
+        EXPECT_TRUE(ctx.UserVariables.empty()) << record.substr(0, 40);
+    }
+    struct Case {
+        std::string record;
+        std::optional<std::string> value;
+    } cases[] = {
+        // A root with nothing after it opens the root itself.
+        {Rec("HKCU\\", "QVNoSuchValue", "STRING", "d"), "d"},
+        // A view of no known kind still reads where the user may write.
+        {Rec(k, "Dir", "STRING", "d", "???"), "C:\\App"},
+        {Rec(k, std::string(100000, 'n'), "STRING", "d"), "d"},
+        // A found empty value is a value: no stop.
+        {Rec(k, "Empty", "STRING", "HALT(not empty)"), ""},
+        // A default naming the variable itself is taken as written, and expanding
+        // it later does not loop.
+        {Rec(k, "Missing", "STRING", "[<V>]"), "[<V>]"},
+    };
+    for (const Case& c : cases) {
+        std::optional<std::string> v;
+        EXPECT_EQ(EndCode([&] { v = Eval(c.record); }), std::nullopt);
+        EXPECT_EQ(v, c.value) << c.record.substr(0, 60);
+    }
+    EXPECT_EQ(ExpandText(ctx, "<V>"), "[<V>]");
+
+    // A record without a name still adds its entry, which expansion passes over.
+    ctx.UserVariables.clear();
+    EvaluateVariable(ctx, "*?" + k + "*?Dir*?STRING*?d*?DEFAULT");
+    EXPECT_EQ(ctx.UserVariables, std::vector<std::string>{"?C:\\App"});
+    EXPECT_EQ(ExpandText(ctx, "?C:"), "?C:");
+    EXPECT_TRUE(prompt.boxes.empty());
+
+    // The stop rule looks at the expanded default, so an earlier variable can hold
+    // the request.
+    ctx.UserVariables = {"<Stop>?HALT(from a variable)"};
+    EXPECT_EQ(EndCode([&] { EvaluateVariable(ctx, Rec(k, "Missing", "STRING", "<Stop>")); }), 0u);
+    ASSERT_EQ(prompt.boxes.size(), 1u);
+    EXPECT_EQ(prompt.boxes[0].text, "from a variable");
+}
+
 } // namespace
