@@ -182,7 +182,10 @@ std::string LanguageTextFallback(const std::string& section, int index) {
 std::string LanguageText(const RunContext& ctx, const std::string& section, int index) {
     std::string fallback = LanguageTextFallback(section, index);
     if (!ctx.Language) return fallback;
-    return ctx.Language->ReadString(section, std::to_string(index), fallback);
+    // Asked of the file itself each time, never of a kept copy: a start-up command or
+    // an item of the run may rewrite the language file, and what is shown afterwards
+    // must be the file as it is then.
+    return ctx.Language->ReadStringFromFile(section, std::to_string(index), fallback);
 }
 
 std::string FormatText(const std::string& text, const std::string& arg) {

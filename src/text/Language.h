@@ -37,8 +37,9 @@ void ApplyLanguage(RunContext& ctx, const std::string& path);
 // list does nothing.
 void SelectLanguage(RunContext& ctx, int index);
 
-// The text (section, index) of the current language file, read now; a missing key
-// gives its built-in fallback, or empty text when it has none.
+// The text (section, index) of the current language file, read from the file now
+// (nothing is kept between reads); a missing key gives its built-in fallback, or
+// empty text when it has none.
 std::string LanguageText(const RunContext& ctx, const std::string& section, int index);
 // The built-in fallback of (section, index); empty when it has none.
 std::string LanguageTextFallback(const std::string& section, int index);

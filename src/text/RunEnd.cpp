@@ -2,6 +2,7 @@
 
 #include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "platform/Redirection.h"
 #include "text/SetupLog.h"
 
 #include <windows.h>
@@ -35,7 +36,8 @@ void CleanUpSetupFiles(RunContext& ctx) {
         return;
     }
     std::string text;
-    for (const std::string& line : ctx.LogList) text += line + "\r\n";
+    for (const std::string& line : ctx.LogList)
+        text += line + "\r\n";
     HANDLE f = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return;
@@ -50,7 +52,9 @@ static void EndRun(RunContext& ctx, uint32_t code) {
     ctx.Terminate(code);
 }
 
-void QuitSetup(RunContext& ctx) { EndRun(ctx, kExitOk); }
+void QuitSetup(RunContext& ctx) {
+    EndRun(ctx, kExitOk);
+}
 
 void FailSetup(RunContext& ctx, uint32_t code) {
     if (!ctx.Silent) {
@@ -60,8 +64,17 @@ void FailSetup(RunContext& ctx, uint32_t code) {
     EndRun(ctx, code);
 }
 
-void RefuseSetup(RunContext& ctx) { EndRun(ctx, kExitRefused); }
+void RefuseSetup(RunContext& ctx) {
+    // The requirement checks run with file-system redirection switched off (a 64-bit
+    // setup on 64-bit Windows); the process gets it back before anything else happens.
+    RestoreRedirection(ctx);
+    EndRun(ctx, kExitRefused);
+}
 
-void AbortSetup(RunContext& ctx) { EndRun(ctx, kExitAbort); }
+void AbortSetup(RunContext& ctx) {
+    EndRun(ctx, kExitAbort);
+}
 
-void FinishSetup(RunContext& ctx) { EndRun(ctx, kExitOk); }
+void FinishSetup(RunContext& ctx) {
+    EndRun(ctx, kExitOk);
+}

@@ -9,11 +9,11 @@ struct RunContext;
 // Exit codes that are not the setup cabinet's size.
 enum ExitCode : uint32_t {
     kExitOk = 0,
-    kExitAbort = 1,        // fatal installation error, cancelled copy, no trailer
-    kExitPicture = 2,      // a wizard picture is missing or unreadable
-    kExitAppearance = 3,   // the appearance step failed
-    kExitNoLanguage = 4,   // no language file
-    kExitRefused = 5,      // a requirement was not met
+    kExitAbort = 1,      // fatal installation error, cancelled copy, no trailer
+    kExitPicture = 2,    // a wizard picture is missing or unreadable
+    kExitAppearance = 3, // the appearance step failed
+    kExitNoLanguage = 4, // no language file
+    kExitRefused = 5,    // a requirement was not met
 };
 
 // Deletes the files of the setup temp folder and the folder itself, then writes
@@ -25,7 +25,8 @@ void QuitSetup(RunContext& ctx);
 // The setup's own data is unusable: unless silent, the fixed corrupt-setup box
 // without owner, then exit with the code.
 void FailSetup(RunContext& ctx, uint32_t code);
-// A requirement was not met (the caller has shown its message): exit code 5.
+// A requirement was not met (the caller has shown its message): puts back the
+// file-system redirection the checks switched off, then exit code 5.
 void RefuseSetup(RunContext& ctx);
 // A fatal installation error: exit code 1.
 void AbortSetup(RunContext& ctx);

@@ -204,6 +204,21 @@ TEST_F(LanguageTest, TextsAndFallbacks) {
     EXPECT_NE(newer.find("\r\n\r\n"), std::string::npos);
 }
 
+TEST_F(LanguageTest, EveryReadSeesTheFileAsItIsNow) {
+    WriteFileBytes(dir_ / "Englishqv.lng", "[Readme]\r\n0=Readme Information\r\n");
+    ApplyLanguage(ctx_, dir_ / "Englishqv.lng");
+    EXPECT_EQ(LanguageText(ctx_, "Readme", 0), "Readme Information");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 4), "Creating registry entries...");
+    // Rewritten during the run (a start-up command unpacking newer texts, say).
+    WriteFileBytes(dir_ / "Englishqv.lng",
+                   "[Readme]\r\n0=Read me first\r\n[Install]\r\n4=Registry...\r\n");
+    EXPECT_EQ(LanguageText(ctx_, "Readme", 0), "Read me first");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 4), "Registry...");
+    DeleteFileA((dir_ / "Englishqv.lng").c_str());
+    EXPECT_EQ(LanguageText(ctx_, "Readme", 0), "");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 4), "Creating registry entries...");
+}
+
 TEST(FormatText, ArgumentsPercentsAndLineBreaks) {
     EXPECT_EQ(FormatText("Drive %s is full.<#><#>Go on?", "C:"), "Drive C: is full.\r\n\r\nGo on?");
     EXPECT_EQ(FormatText("100%% of %s", "x"), "100% of x");
@@ -212,6 +227,128 @@ TEST(FormatText, ArgumentsPercentsAndLineBreaks) {
     EXPECT_EQ(FormatText("[%s]", "%s<#>k"), "[%s\r\nk]"); // not formatted again; <#> breaks
     EXPECT_EQ(FormatText("%s is newer than %s", "A 2", "1"), "A 2 is newer than 1");
     EXPECT_EQ(FormatText("no argument", "x"), "no argument");
+}
+
+TEST_F(LanguageTest, BuiltInFallbacksAreExactlyTheseTexts) {
+    WriteFileBytes(dir_ / "Emptyqv.lng", "[Info]\r\nid=1033\r\nlng=en\r\n");
+    ApplyLanguage(ctx_, dir_ / "Emptyqv.lng");
+    struct Expected {
+        const char* section;
+        int index;
+        const char* text;
+    } fallbacks[] = {
+        {"Install", 2, "Installing files..."},
+        {"Install", 3, "Creating shortcuts..."},
+        {"Install", 4, "Creating registry entries..."},
+        {"Install", 5, "Modifying INI files..."},
+        {"Install", 6, "Creating associations..."},
+        {"Install", 10, "Finishing setup..."},
+        {"Messages", 13, "Error creating directory:"},
+        {"Messages", 14, "Error creating file:"},
+        {"Messages", 16, "Error creating shortcut:"},
+        {"Messages", 17, "Error creating registry key:"},
+        {"Messages", 18, "Error creating registry value:"},
+        {"Messages", 20, "Error creating association for:"},
+    };
+    for (const Expected& e : fallbacks) {
+        EXPECT_EQ(LanguageText(ctx_, e.section, e.index), e.text) << e.section << " " << e.index;
+        EXPECT_EQ(LanguageTextFallback(e.section, e.index), e.text);
+    }
+    // Every other text the runtime reads is empty when the file lacks it.
+    for (int i : {0, 1, 7, 8, 9, 11})
+        EXPECT_EQ(LanguageText(ctx_, "Install", i), "") << "Install " << i;
+    for (int i = 0; i <= 29; ++i) {
+        if (i == 13 || i == 14 || (i >= 16 && i <= 18) || i == 20) continue;
+        EXPECT_EQ(LanguageText(ctx_, "Messages", i), "") << "Messages " << i;
+    }
+    for (const char* section : {"Title", "Buttons", "Language", "Welcome", "LicenseAgreement",
+                                "Readme", "UserInformation", "DestinationFolder", "ShortcutsFolder",
+                                "ReadyToInstall", "Setup", "SetupComplete", "Uninstall", "Updater"})
+        for (int i = 0; i <= 11; ++i)
+            EXPECT_EQ(LanguageText(ctx_, section, i), "") << section << " " << i;
+
+    // The file's own text wins over the fallback, even an empty one.
+    WriteFileBytes(dir_ / "Ownqv.lng", "[Messages]\r\n13=Ordner:\r\n14=\r\n");
+    ApplyLanguage(ctx_, dir_ / "Ownqv.lng");
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 13), "Ordner:");
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 14), "");
+    EXPECT_EQ(LanguageText(ctx_, "Messages", 16), "Error creating shortcut:");
+}
+
+TEST_F(LanguageTest, HostileLanguageFilesGiveDefinedTexts) {
+    // A value far beyond the limit is cut to 2047 characters.
+    const std::string huge(100000, 'w');
+    WriteFileBytes(dir_ / "Hugeqv.lng", "[Title]\r\n0=" + huge + "\r\n[Buttons]\r\n1=" + huge +
+                                            "%s\r\n[Install]\r\n2=" + huge + "\r\n");
+    ApplyLanguage(ctx_, dir_ / "Hugeqv.lng");
+    EXPECT_EQ(ctx_.TitleCaption, huge.substr(0, 2047));
+    EXPECT_EQ(ctx_.BtnNextCaption, huge.substr(0, 2047));
+    EXPECT_EQ(LanguageText(ctx_, "Install", 2), huge.substr(0, 2047));
+    EXPECT_EQ(FormatText(LanguageText(ctx_, "Buttons", 1), huge).size(), 2047u);
+
+    // Binary rubbish: no section is recognised, so every text is empty or its fallback.
+    std::string rubbish;
+    for (int i = 0; i < 4096; ++i)
+        rubbish += static_cast<char>((i * 7919) & 0xFF);
+    WriteFileBytes(dir_ / "Rubbishqv.lng", rubbish);
+    ApplyLanguage(ctx_, dir_ / "Rubbishqv.lng");
+    EXPECT_EQ(ctx_.TitleCaption, "");
+    EXPECT_EQ(ctx_.BtnCancelCaption, "");
+    EXPECT_EQ(LanguageText(ctx_, "Install", 10), "Finishing setup...");
+
+    // A file of UTF-16 text with its byte-order mark is read by the profile functions
+    // and handed over in the system code page.
+    const std::string ascii = "[Title]\r\n0=<AppName> Setup\r\n[Buttons]\r\n2=Quit\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : ascii) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    WriteFileBytes(dir_ / "Wideqv.lng", utf16);
+    Config("[Setup]\r\nAppName=Demo\r\n");
+    ApplyLanguage(ctx_, dir_ / "Wideqv.lng");
+    EXPECT_EQ(ctx_.TitleCaption, "Demo Setup");
+    EXPECT_EQ(ctx_.BtnCancelCaption, "Quit");
+
+    // Sections missing altogether, and texts that only look like directives.
+    WriteFileBytes(dir_ / "Oddqv.lng", "[Buttons]\r\n0=100%\r\n[ShortcutsFolder]\r\n6=%d%%%s%\r\n");
+    Config("[Setup]\r\n[Extensions]\r\n0=txt*?T\r\n");
+    ApplyLanguage(ctx_, dir_ / "Oddqv.lng");
+    EXPECT_EQ(ctx_.BtnBackCaption, "100%");
+    EXPECT_EQ(ctx_.LanguageLabel1, "");
+    EXPECT_EQ(ctx_.AssociateCaption, "%d% .txt%");
+}
+
+TEST_F(LanguageTest, FileNamedOnlyBySuffixAndFilesWithoutInfo) {
+    // "qv.lng" alone is a language whose name is empty.
+    WriteFileBytes(dir_ / "qv.lng", "[Title]\r\n0=Nameless\r\n");
+    Config("[Setup]\r\nDefaultLanguage=\r\nAutoDetectLanguage=1\r\n");
+    ChooseLanguage(ctx_);
+    ASSERT_EQ(ctx_.Languages, std::vector<std::string>{""});
+    EXPECT_EQ(ctx_.ComboLng, "");
+    EXPECT_EQ(ctx_.TitleCaption, "Nameless");
+
+    // No [Info] in any file: automatic detection matches nothing and the default stands.
+    WriteFileBytes(dir_ / "Englishqv.lng", "[Title]\r\n0=English\r\n");
+    WriteFileBytes(dir_ / "Germanqv.lng", "[Title]\r\n0=Deutsch\r\n[Info]\r\nid=\r\n");
+    Config("[Setup]\r\nDefaultLanguage=ENGLISH\r\nAutoDetectLanguage=1\r\n");
+    ChooseLanguage(ctx_);
+    EXPECT_EQ(ctx_.Languages.size(), 3u);
+    EXPECT_EQ(ctx_.ComboLng, "English");
+    EXPECT_EQ(ctx_.TitleCaption, "English");
+}
+
+TEST(FormatText, HugeArgumentsAndEveryPercentForm) {
+    const std::string big(200000, 'a');
+    EXPECT_EQ(FormatText("<#>%s<#>", big), "\r\n" + big + "\r\n");
+    EXPECT_EQ(FormatText("%S", "up"), "up"); // the directive letter in either case
+    EXPECT_EQ(FormatText("%", "x"), "%");
+    EXPECT_EQ(FormatText("%%s", "x"), "%s");
+    EXPECT_EQ(FormatText("%%%s", "x"), "%x");
+    EXPECT_EQ(FormatText("<#<#>>", ""), "<#\r\n>");
+    EXPECT_EQ(FormatText("a%sb", "<#"), "a<#b");
+    EXPECT_EQ(FormatText("%s%s%s", "1", "2"), "12");
+    EXPECT_EQ(FormatText("", "x"), "");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "app/RunContext.h"
+#include "platform/Redirection.h"
 #include "text/RunEnd.h"
 #include "text/SetupLog.h"
 
@@ -10,10 +11,12 @@
 
 #include <windows.h>
 
+#include <memory>
+
 namespace {
 
 class RunEndTest : public ::testing::Test {
-protected:
+  protected:
     ScratchDir temp;
     TempEnvironment env{temp.Path()};
     RecordingPrompt prompt;
@@ -113,6 +116,76 @@ TEST_F(RunEndTest, SubfoldersKeepTheFolderWithoutFailing) {
     CleanUpSetupFiles(ctx);
     EXPECT_FALSE(PathExists(ctx.SetupTempDir + "\\qvsetup.ini"));
     EXPECT_TRUE(PathExists(ctx.SetupTempDir + "\\sub"));
+}
+
+TEST_F(RunEndTest, EarlyEndsReleaseThenCleanUpThenTerminate) {
+    // What is left when the process would end: readers and lists released, the setup
+    // temp folder gone, the log file written, redirection back on.
+    struct Seen {
+        bool configOpen, languageOpen, listsFilled, folderThere, logThere, redirectionOff;
+    };
+    const std::string log = temp / "QVSETUPLOG.TXT";
+    void (*ends[])(RunContext&) = {QuitSetup, RefuseSetup, AbortSetup, FinishSetup,
+                                   [](RunContext& c) { FailSetup(c, 4); }};
+    for (auto end : ends) {
+        SetUp();
+        ctx.Config = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\qvsetup.ini");
+        ctx.Language = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\Englishqv.lng");
+        ctx.List1 = {"a"};
+        ctx.List2 = {"b"};
+        ctx.Logging = true;
+        ctx.LogList = {"header"};
+        DeleteFileA(log.c_str());
+        // As start-up leaves it while the requirement checks run for a 64-bit setup; a
+        // 64-bit build cannot switch redirection off, so the mark is set by hand there.
+        DisableRedirection(ctx);
+        ctx.RedirectionOff = true;
+        Seen seen{};
+        ctx.Terminate = [&](uint32_t code) {
+            seen = {ctx.Config != nullptr,
+                    ctx.Language != nullptr,
+                    !ctx.List1.empty() || !ctx.List2.empty(),
+                    PathExists(ctx.SetupTempDir),
+                    PathExists(log),
+                    ctx.RedirectionOff};
+            throw RunEndedForTest{code};
+        };
+        End(end);
+        EXPECT_FALSE(seen.configOpen);
+        EXPECT_FALSE(seen.languageOpen);
+        EXPECT_FALSE(seen.listsFilled);
+        EXPECT_FALSE(seen.folderThere);
+        EXPECT_TRUE(seen.logThere);
+        if (end == RefuseSetup) {
+            EXPECT_FALSE(seen.redirectionOff) << "a refused setup puts redirection back";
+        }
+        RestoreRedirection(ctx);
+    }
+}
+
+TEST_F(RunEndTest, LogLinesKeepOrderAndAnUnwritableLogIsPassedOver) {
+    const std::string log = temp / "QVSETUPLOG.TXT";
+    ctx.Logging = true;
+    for (const char* line : {"C:\\setup.exe", "Demo 1.0", "1/2/2026 10:00:00", "Windows 7",
+                             "NotAdmin", "Error creating directory: C:\\x"})
+        AddLogLine(ctx, line);
+    CleanUpSetupFiles(ctx);
+    EXPECT_EQ(ReadFileBytes(log), "C:\\setup.exe\r\nDemo 1.0\r\n1/2/2026 10:00:00\r\nWindows "
+                                  "7\r\nNotAdmin\r\nError creating directory: C:\\x\r\n");
+
+    // A folder where the log file belongs: nothing is written, nothing is reported.
+    DeleteFileA(log.c_str());
+    ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
+    SetUp();
+    ctx.Logging = true;
+    ctx.LogList = {"x"};
+    CleanUpSetupFiles(ctx);
+    EXPECT_FALSE(PathExists(ctx.SetupTempDir));
+    ctx.Logging = false; // and a folder is not deleted as a leftover log file
+    CleanUpSetupFiles(ctx);
+    EXPECT_TRUE(PathExists(log));
+    RemoveDirectoryA(log.c_str());
+    EXPECT_TRUE(prompt.boxes.empty());
 }
 
 } // namespace

@@ -349,6 +349,16 @@ TEST(Processes, FindsRunningProgramByPathInOtherCase) {
     EXPECT_EQ(TOSInfo::FindProcess("QvNoSuchProgram.exe"), -1);
 }
 
+TEST(Processes, NamesThatCannotBeAProgramFindNothing) {
+    // An empty name, a folder path, or a name longer than any executable name.
+    EXPECT_EQ(TOSInfo::FindProcess(""), -1);
+    EXPECT_EQ(TOSInfo::FindProcess("C:\\windows\\system32\\"), -1);
+    EXPECT_FALSE(TOSInfo::IsProcessRunning(std::string(100000, 'x') + ".exe"));
+    // The running test program itself is found by its bare name, whatever the case.
+    const std::string self = ExtractFileName(ModulePath());
+    EXPECT_EQ(TOSInfo::FindProcess(UpperCase(self)), static_cast<int32_t>(GetCurrentProcessId()));
+}
+
 TEST(Rights, AdministratorUnderWineAndBothMembershipTestsAgree) {
     if (UnderWine()) {
         EXPECT_TRUE(TOSInfo::IsAdmin()) << "Wine users are administrators";
