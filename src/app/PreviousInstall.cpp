@@ -41,10 +41,14 @@ int AskOwnerless(RunContext& ctx, const std::string& text, UINT type) {
 
 InstalledCopy FindInstalledCopy(RunContext& ctx) {
     InstalledCopy copy;
-    // An empty name would open the Uninstall key itself and hide the lookup by name.
+    // Only a GUID that names a key of its own is looked up, as only such a GUID ever
+    // gets an entry: an empty one would open the Uninstall key itself and hide the
+    // lookup by name, and one holding a backslash would reach into another product's
+    // entry, whose uninstaller must not be run.
     const std::string guid = ConstantValue(ctx, "<GUID>");
     const std::string name = ConstantValue(ctx, "<AppName>");
-    bool found = !guid.empty() && ReadUninstallString(ctx, guid, copy.uninstallString);
+    bool found = !guid.empty() && guid.find('\\') == std::string::npos &&
+                 ReadUninstallString(ctx, guid, copy.uninstallString);
     if (!found && !name.empty()) ReadUninstallString(ctx, name, copy.uninstallString);
     ProcessMessages();
     if (!copy.uninstallString.empty()) {
@@ -84,8 +88,7 @@ void HandlePreviousInstallation(RunContext& ctx) {
         } else {
             std::string text =
                 FormatText(LanguageText(ctx, "Messages", 11), appName + " " + copy.version);
-            if (AskOwnerless(ctx, text, MB_YESNO | MB_ICONWARNING) != IDYES)
-                return QuitSetup(ctx);
+            if (AskOwnerless(ctx, text, MB_YESNO | MB_ICONWARNING) != IDYES) return QuitSetup(ctx);
         }
 
         RunAndWait(copy.uninstallString, argument, SW_SHOWNORMAL);

@@ -9,6 +9,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Redirection.h"
+#include "text/ExpandText.h"
 #include "text/Language.h"
 
 #include <windows.h>
@@ -19,8 +20,10 @@ namespace {
 
 using Handler = std::function<void(RunContext&, const std::string&)>;
 
+// The run's status texts may name constants ("Installing <AppName>..."), like every
+// text of the Install page.
 void SetTask(RunContext& ctx, int index) {
-    ctx.LTask = LanguageText(ctx, "Install", index);
+    ctx.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
     ctx.ShowInstallView();
 }
 

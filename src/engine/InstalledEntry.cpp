@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace {
 
 void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {
@@ -40,7 +42,9 @@ bool WriteValues(RunContext& ctx, TRegistry& reg) {
     text("DisplayVersion", appVersion);
     if (!icon.empty()) text("DisplayIcon", icon);
     text("InstallLocation", ctx.Edit1);
-    number("EstimatedSize", ReadSetupInteger(ctx, "FilesSize") / 1024);
+    // A negative size would be stored as a number near 4 billion and shown as
+    // terabytes; there is nothing to estimate, so the entry says 0.
+    number("EstimatedSize", std::max<int32_t>(ReadSetupInteger(ctx, "FilesSize"), 0) / 1024);
     text("InstallDate", CompactDate());
     text("HelpLink", ExpandText(ctx, ConstantValue(ctx, PathConstant::SupportLink)));
     text("Publisher", ConstantValue(ctx, PathConstant::CompanyName));

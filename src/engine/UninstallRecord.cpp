@@ -138,6 +138,40 @@ void SetCountersFromRecord(RunContext& ctx) {
         *Counter(ctx, section) = static_cast<int>(RecordKeys(path, section).size());
 }
 
+// The sections whose keys number their entries, counted or once-only.
+const char* const kListSections[] = {
+    "Folders",           "Files",       "RegistryKeys", "RegistryValues",
+    "INIValues",         "Environment", "Fonts",        "ActiveX",
+    "TypeLibrary",       "ScreenSaver", "Wallpaper",    "ExecBeforeUninstall",
+    "ExecAfterUninstall"};
+
+// New entries take the key that is the section's entry count. An installed record
+// whose keys are not simply 0, 1, 2, ... (edited by hand, written by something else,
+// holding comments or keys such as "99999999999") would have entries overwritten by
+// those new keys and lost to the uninstaller; its entries are renumbered from 0 in
+// file order first, their values as they stand. A record in order is not touched.
+void RenumberListSection(const std::string& path, const char* section) {
+    const std::optional<std::vector<std::string>> lines = ReadSectionLines(path, section);
+    if (!lines) return; // too large to rewrite: left as it is
+    std::vector<std::string> values;
+    bool inOrder = true;
+    for (const std::string& line : *lines) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos || line.front() == ';') {
+            inOrder = false; // not an entry: dropped
+            continue;
+        }
+        if (line.compare(0, eq, std::to_string(values.size())) != 0) inOrder = false;
+        values.push_back(line.substr(eq + 1));
+    }
+    if (inOrder) return;
+    std::string block;
+    for (size_t i = 0; i < values.size(); ++i)
+        block += std::to_string(i) + "=" + values[i] + '\0';
+    block += '\0';
+    WritePrivateProfileSectionA(section, block.c_str(), path.c_str());
+}
+
 // Update mode: carries on the installed copy's record so its items stay listed and
 // new ones are numbered after them. False when there is none or it cannot be copied;
 // the run then starts a record of its own rather than having none.
@@ -150,6 +184,9 @@ bool ContinueInstalledRecord(RunContext& ctx) {
     // A read-only installed record would make every later write fail unseen.
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ProcessMessages();
+    for (const char* section : kListSections)
+        RenumberListSection(path, section);
+    FlushRecordFile(path);
     SetCountersFromRecord(ctx);
     return true;
 }

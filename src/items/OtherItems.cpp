@@ -158,7 +158,7 @@ void ProcessOtherItem(RunContext& ctx, const std::string& record) {
     const bool keep = UpperCase(f[2]) == "YES";
 
     auto status = [&](int index) {
-        ctx.LTask = LanguageText(ctx, "Install", index);
+        ctx.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
         ctx.ShowInstallView();
     };
     if (kind == "FONT") {

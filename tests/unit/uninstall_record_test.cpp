@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "app/RunContext.h"
 #include "config/IniFile.h"
+#include "engine/InstallationRun.h"
 #include "engine/UninstallRecord.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -218,6 +220,44 @@ TEST_F(UninstallRecordTest, UpdateRunContinuesTheInstalledRecord) {
     const Keys general = Find(s, "General");
     EXPECT_EQ(general.at(1), (std::pair<std::string, std::string>{"AppVersion", "2.5"}));
     EXPECT_EQ(general.at(2), (std::pair<std::string, std::string>{"GUID", "{DEMO-GUID}"}));
+}
+
+// An installed record whose list keys are not 0, 1, 2, ... keeps every entry: they
+// are renumbered in file order before new ones follow, instead of being overwritten
+// by the keys handed out next. A record in order is left exactly as it was.
+TEST_F(UninstallRecordTest, UpdateRunRenumbersAnInstalledRecordWithGapsOrStrayKeys) {
+    Config("AppName=Demo\r\n");
+    const std::string d = dest_.Path();
+    WriteFileBytes(dest_ / "Uninstall.ini",
+                   "[Files]\r\n0=" + d + "\\a.exe\r\n2=" + d + "\\b.exe\r\n99999999999=" + d +
+                       "\\c.exe\r\nname=" + d +
+                       "\\d.exe\r\n;comment=x\r\n"
+                       "[Folders]\r\n1=" +
+                       d + "\\f1\r\n0=" + d +
+                       "\\f0\r\n"
+                       "[Environment]\r\n0=DONE\r\n5=DFIVE\r\n"
+                       "[RegistryKeys]\r\n0=DHKEY_CURRENT_USER\\Software\\Demo\r\n");
+    ctx_.Edit1Disabled = true;
+    OpenUninstallRecord(ctx_);
+    RecordUninstallItem(ctx_, "Files", d + "\\new1.exe");
+    RecordUninstallItem(ctx_, "Files", d + "\\new2.exe");
+    RecordUninstallItem(ctx_, "Folders", d + "\\f2");
+    RecordUninstallItem(ctx_, "Environment", "dfive"); // still there: once only
+    RecordUninstallItem(ctx_, "Environment", "DSIX");
+    RecordUninstallItem(ctx_, "RegistryKeys", "DHKEY_CURRENT_USER\\Software\\Other");
+    PlaceUninstallRecord(ctx_);
+
+    const Sections s = Placed();
+    EXPECT_EQ(Find(s, "Files"), (Keys{{"0", d + "\\a.exe"},
+                                      {"1", d + "\\b.exe"},
+                                      {"2", d + "\\c.exe"},
+                                      {"3", d + "\\d.exe"},
+                                      {"4", d + "\\new1.exe"},
+                                      {"5", d + "\\new2.exe"}}));
+    EXPECT_EQ(Find(s, "Folders"), (Keys{{"0", d + "\\f1"}, {"1", d + "\\f0"}, {"2", d + "\\f2"}}));
+    EXPECT_EQ(Find(s, "Environment"), (Keys{{"0", "DONE"}, {"1", "DFIVE"}, {"2", "DSIX"}}));
+    EXPECT_EQ(Find(s, "RegistryKeys"), (Keys{{"0", "DHKEY_CURRENT_USER\\Software\\Demo"},
+                                             {"1", "DHKEY_CURRENT_USER\\Software\\Other"}}));
 }
 
 // Writes held back by a batch land when it ends, in the order they were made, and
@@ -533,6 +573,10 @@ TEST_F(UninstallEntryTest, SizeAndVersionNumbers) {
         {"FilesSize=1023\r\nAppVersion=2.1 beta\r\n", 0, 2, 1},
         {"FilesSize=1048576\r\nAppVersion=1.23\r\n", 1024, 1, 23},
         {"FilesSize=2047\r\n", 1, 0, 0}, // no version at all
+        // A negative size has nothing to estimate; a version part too large for a
+        // number counts as 0.
+        {"FilesSize=-2048\r\nAppVersion=99999999999.7\r\n", 0, 0, 7},
+        {"FilesSize=2147483647\r\nAppVersion=beta\r\n", 2097151, 0, 0},
     };
     for (const auto& c : cases) {
         std::string key = kUninstallKey + Setup(c.config);
@@ -622,6 +666,69 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
     WriteUninstallEntry(ctx_);
     EXPECT_TRUE(prompt_.boxes.empty());
     EXPECT_TRUE(ctx_.Errors);
+}
+
+// A whole run of an empty payload, seen through the Install page: the status texts in
+// phase order (the language has no [Install] texts, so the built-in ones show), a
+// Cancel confirmed while shortcuts are made skips the registry phase entirely but no
+// later phase, and the run still ends with the bar full and the record placed.
+TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
+    const std::string key = "Software\\QvRunTest" + UniqueGuid();
+    Config(
+        "AppName=Demo\r\nTotalFiles=0\r\n[Registry]\r\n0=HKCU\\" + key +
+        "*?v*?REG_SZ*?x*?Yes*?No*?Default\r\n[INI]\r\n0=<InstallDir>\\a.ini*?S*?K*?V*?Yes*?No\r\n");
+    std::vector<std::string> tasks;
+    const std::string* cancelAt = nullptr;
+    ctx_.InstallViewChanged = [&] {
+        if (tasks.empty() || tasks.back() != ctx_.LTask) tasks.push_back(ctx_.LTask);
+        if (cancelAt && ctx_.LTask == *cancelAt) ctx_.Cancel = true;
+    };
+    ctx_.Edit1 = "  " + dest_.Path() + "\\ ";
+    auto registryWritten = [&] {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(k);
+        return true;
+    };
+
+    // Without a cancel every phase writes.
+    RunInstallation(ctx_);
+    EXPECT_EQ(ctx_.Edit1, dest_.Path()); // trimmed, no trailing backslash
+    EXPECT_EQ(tasks,
+              (std::vector<std::string>{"Installing files...", "Creating shortcuts...",
+                                        "Creating registry entries...", "Modifying INI files...",
+                                        "Creating registry entries...", "Finishing setup..."}));
+    EXPECT_TRUE(registryWritten());
+    EXPECT_EQ(ctx_.ProgressBar1, 100);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    DeleteFileA((dest_ / "a.ini").c_str());
+    DeleteFileA((dest_ / "Uninstall.ini").c_str());
+
+    const std::string shortcuts = "Creating shortcuts...";
+    cancelAt = &shortcuts;
+    tasks.clear();
+    RunInstallation(ctx_);
+    EXPECT_FALSE(registryWritten());
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    char buf[16] = {};
+    GetPrivateProfileStringA("S", "K", "", buf, sizeof buf, (dest_ / "a.ini").c_str());
+    EXPECT_EQ(std::string(buf), "V");
+    EXPECT_EQ(tasks.back(), "Finishing setup...");
+    EXPECT_EQ(ctx_.ProgressBar1, 100);
+    EXPECT_TRUE(PathExists(dest_ / "Uninstall.ini"));
+    EXPECT_EQ(ReadFileBytes(dest_ / "Uninstall.exe"), "uninstaller bytes");
+    EXPECT_FALSE(ctx_.Errors);
+
+    // The language's own status texts are expanded like every text of the page.
+    WriteFileBytes(setupTemp_ / "Englishqv.lng", ReadFileBytes(setupTemp_ / "Englishqv.lng") +
+                                                     "[Install]\r\n3=Linking <AppName>...\r\n");
+    cancelAt = nullptr;
+    tasks.clear();
+    RunInstallation(ctx_);
+    ASSERT_GE(tasks.size(), 2u);
+    EXPECT_EQ(tasks[1], "Linking Demo...");
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
 }
 
 } // namespace
