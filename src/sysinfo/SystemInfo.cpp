@@ -146,7 +146,7 @@ bool TOSInfo::IsWow64() {
     // A 64-bit build runs on 64-bit Windows only, where the 32-bit runtime would be
     // under WOW64: answering as it would keeps every check the same in both builds.
     return true;
-#endif
+#else
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = GetModuleHandleA("kernel32");
     auto fn = kernel ? reinterpret_cast<IsWow64ProcessFn>(
@@ -156,6 +156,7 @@ bool TOSInfo::IsWow64() {
     BOOL wow = FALSE;
     if (!fn(GetCurrentProcess(), &wow)) throw RuntimeError("Bad process handle");
     return wow != FALSE;
+#endif
 }
 
 bool TOSInfo::IsGroupMember(uint32_t rid) {
