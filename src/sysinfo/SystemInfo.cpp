@@ -222,11 +222,14 @@ std::string TOSInfo::FileVersionText(const std::string& path) {
 }
 
 int32_t TOSInfo::FindProcess(const std::string& name) {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
     // NT lists bare executable names; Windows 9x lists full paths.
     std::string wanted =
         UpperAnsi(PlatformId() == VER_PLATFORM_WIN32_NT ? ExtractFileName(name) : name);
+    // An empty name (or a folder path) names no program. The snapshot can hold an entry
+    // whose name is still empty (a process being created), which must not match it.
+    if (wanted.empty()) return -1;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
     int32_t found = -1;
     PROCESSENTRY32 entry;
     // The 32-bit layout the snapshot functions expect (304 bytes in a 64-bit build).
