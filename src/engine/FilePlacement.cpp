@@ -22,6 +22,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,25 +121,52 @@ struct RunAlreadyEnded {};
 enum class RecordOutcome { Next, Malformed };
 enum class OverallAnswer { None, All, Nothing };
 
-// The highest record number that exists in [Files], plus one, but no more than
-// total: records after it are all missing and would do nothing.
-int RecordLimit(const RunContext& ctx, int total) {
-    if (total <= 0) return 0;
+// A listed key name read as a record number: digits only, blanks and other control
+// characters at either end ignored (the system does not compare them), leading zeros
+// allowed. Generous on purpose: a number taken here that the lookup then does not find
+// only costs one read, while a number left out would be a record never placed.
+bool ListedRecordNumber(const char* name, int64_t& number) {
+    size_t b = 0, e = std::strlen(name);
+    while (b < e && static_cast<unsigned char>(name[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(name[e - 1]) <= ' ')
+        --e;
+    if (b == e) return false;
+    int64_t v = 0;
+    for (size_t i = b; i < e; ++i) {
+        if (name[i] < '0' || name[i] > '9') return false;
+        v = v * 10 + (name[i] - '0');
+        if (v > 0x7FFFFFFF) return false;
+    }
+    number = v;
+    return true;
+}
+
+// The record numbers below total that [Files] lists, in ascending order. Every other
+// number is a missing record, which does nothing, so only these need to be looked at:
+// a TotalFiles of two billion with a few keys spread over that range is a few reads,
+// not two billion of them with the window frozen. Nothing (no value): the key list is
+// beyond reason to read, and every number below total is looked up.
+std::optional<std::vector<int>> RecordNumbers(const RunContext& ctx, int total) {
+    if (total <= 0) return std::vector<int>{};
     std::vector<char> buf(64 * 1024);
     for (;;) {
         DWORD n =
             GetPrivateProfileStringA(kFilesSection, nullptr, "", buf.data(),
                                      static_cast<DWORD>(buf.size()), ctx.Config->Path().c_str());
         if (n + 2 < buf.size()) break;
-        if (buf.size() >= kKeyListLimit) return total; // beyond reason: read every number
+        if (buf.size() >= kKeyListLimit) return std::nullopt;
         buf.resize(buf.size() * 2);
     }
-    int64_t highest = -1;
+    std::vector<int> numbers;
     for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
-        uint32_t number;
-        if (ParseCabinetSize(p, number)) highest = std::max<int64_t>(highest, number);
+        int64_t number;
+        if (ListedRecordNumber(p, number) && number < total)
+            numbers.push_back(static_cast<int>(number));
     }
-    return static_cast<int>(std::min<int64_t>(total, highest + 1));
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
 }
 
 class Placement {
@@ -149,17 +177,27 @@ class Placement {
         const int total = ReadSetupInteger(ctx_, "TotalFiles");
         total_ = total;
         const double start = profile_.Now();
+        offset_ = ctx_.PayloadOffset;
         OpenSetupFile();
-        const int limit = ctx_.Config ? RecordLimit(ctx_, total) : 0;
-        for (int i = 0; i < limit; ++i) {
-            if (PlaceRecord(i) == RecordOutcome::Malformed) {
-                setup_.Close();
-                return PlacementResult::MalformedRecord;
-            }
+        int placed = 0;
+        const std::optional<std::vector<int>> numbers =
+            ctx_.Config ? RecordNumbers(ctx_, total) : std::vector<int>{};
+        auto place = [&](int i) {
+            ++placed;
+            if (PlaceRecord(i) != RecordOutcome::Malformed) return true;
+            setup_.Close();
+            return false;
+        };
+        if (numbers) {
+            for (int i : *numbers)
+                if (!place(i)) return PlacementResult::MalformedRecord;
+        } else {
+            for (int i = 0; i < total; ++i)
+                if (!place(i)) return PlacementResult::MalformedRecord;
         }
         setup_.Close();
         ProcessMessages();
-        profile_.Write(profile_.Now() - start, limit);
+        profile_.Write(profile_.Now() - start, placed);
         return PlacementResult::Finished;
     }
 
@@ -168,6 +206,10 @@ class Placement {
     int total_ = 0;
     FileHandle setup_;
     uint64_t setupSize_ = 0;
+    // Where the next cabinet starts. Summed in 64 bits: cabinet sizes of up to
+    // 2147483647 each must not wrap the position back to an earlier part of the setup
+    // file, and a setup file beyond 4 GiB must be read where its cabinets really lie.
+    uint64_t offset_ = 0;
     OverallAnswer answer_ = OverallAnswer::None;
     DWORD lastPump_ = GetTickCount();
     // One cabinet reader (one FDI context) serves every record.
@@ -202,8 +244,10 @@ class Placement {
     }
 
     void Advance(uint32_t size) {
-        uint64_t next = static_cast<uint64_t>(ctx_.PayloadOffset) + size;
-        ctx_.PayloadOffset = static_cast<uint32_t>(std::min<uint64_t>(next, 0xFFFFFFFFu));
+        offset_ += size; // at most 2^31 records of at most 2^31 - 1 bytes: no overflow
+        // The run context keeps a 32-bit copy; past its range it stays at the highest
+        // value, which lies beyond any setup file it could describe.
+        ctx_.PayloadOffset = static_cast<uint32_t>(std::min<uint64_t>(offset_, 0xFFFFFFFFu));
     }
 
     // The record was given up: the next cabinet follows, and the file's [Others]
@@ -238,7 +282,12 @@ class Placement {
         const double readStart = profile_.Now();
         const std::string value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
         if (value.empty()) return RecordOutcome::Next;
-        const std::vector<std::string> fields = SplitRecord(value, "?");
+        std::vector<std::string> fields = SplitRecord(value, "?");
+        // A value of separators alone splits, as records are defined, into one empty
+        // field per separator (the reader's general split gives none): four of them are
+        // a record whose size is no number, a corrupted setup rather than a short record.
+        if (fields.empty() && value.find_first_not_of('?') == std::string::npos)
+            fields.assign(value.size(), std::string());
         if (fields.size() != 4) return RecordOutcome::Malformed;
 
         std::string field1 = fields[0];
@@ -385,9 +434,8 @@ class Placement {
     // or of the setup file when that comes first. False: cancelled.
     bool FinishBlocks() {
         if (blocksDone_) return true;
-        const uint64_t offset = ctx_.PayloadOffset;
         const uint32_t available = static_cast<uint32_t>(
-            offset >= setupSize_ ? 0 : std::min<uint64_t>(size_, setupSize_ - offset));
+            offset_ >= setupSize_ ? 0 : std::min<uint64_t>(size_, setupSize_ - offset_));
         if (!AdvanceBlocks(available)) return false;
         blocksDone_ = true;
         copied_ = available;
@@ -430,8 +478,7 @@ class Placement {
         bool extracted = false;
         if (setup_.Valid()) {
             try {
-                reader_.ExtractRange(setup_.Get(), ctx_.SetupFile, ctx_.PayloadOffset, size_,
-                                     folder,
+                reader_.ExtractRange(setup_.Get(), ctx_.SetupFile, offset_, size_, folder,
                                      [this](uint32_t furthest) { return AdvanceBlocks(furthest); });
                 extracted = true;
             } catch (const std::exception&) {
