@@ -88,7 +88,14 @@ bool CallContained(void (*fn)(void*), void* arg) {
         return false;
     }
     __writefsdword(0, reinterpret_cast<DWORD>(&frame));
-    fn(arg);
+    try {
+        fn(arg);
+    } catch (...) {
+        // A C++ exception leaves through here: the chain must not keep a frame on a
+        // stack that is about to be unwound, or the next fault would be sent into it.
+        __writefsdword(0, reinterpret_cast<DWORD>(frame.prev));
+        throw;
+    }
     __writefsdword(0, reinterpret_cast<DWORD>(frame.prev));
     return true;
 #else
@@ -104,7 +111,12 @@ bool CallContained(void (*fn)(void*), void* arg) {
         return false;
     }
     tGuard = &guard;
-    fn(arg);
+    try {
+        fn(arg);
+    } catch (...) {
+        tGuard = guard.prev; // the guard's stack frame is about to be unwound
+        throw;
+    }
     tGuard = guard.prev;
     return true;
 #endif

@@ -180,6 +180,29 @@ TEST(CallContained, NormalReturnAndContainedFaults) {
     EXPECT_EQ(counter, 2);
 }
 
+void Throwing(void*) {
+    throw 7;
+}
+
+// A C++ exception that leaves a guarded call passes through unchanged and takes the
+// guard with it: a later fault outside any guard is the process's end, not a jump back
+// into the stack frame of a call that is long gone.
+TEST(CallContainedDeathTest, ACppExceptionPassesThroughAndLeavesNoGuardBehind) {
+    EXPECT_EXIT(
+        {
+            int caught = 0;
+            try {
+                CallContained(&Throwing, nullptr);
+            } catch (int value) {
+                caught = value;
+            }
+            if (caught != 7) ExitProcess(1);
+            RaiseException(0xE0004321, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+            ExitProcess(2);
+        },
+        testing::ExitedWithCode(static_cast<int>(0xE0004321)), "");
+}
+
 TEST(UnregisterLibrary, MissingOrUnloadableFilesAreIgnored) {
     ScratchDir dir;
     UnregisterLibrary(dir / "missing.dll");
