@@ -9,7 +9,8 @@ std::vector<std::string> CommandLineArgs() {
     // The C runtime splits the command line with the same rules the system uses for
     // every program's arguments.
     std::vector<std::string> args;
-    for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i]);
+    for (int i = 1; i < __argc; ++i)
+        args.emplace_back(__argv[i]);
     return args;
 }
 

@@ -3,7 +3,9 @@
 RunContext::RunContext()
     : Prompt(&SystemPrompt()), Terminate([](uint32_t code) { ExitProcess(code); }) {}
 
-RunContext::~RunContext() { ReleaseResources(); }
+RunContext::~RunContext() {
+    ReleaseResources();
+}
 
 void RunContext::ReleaseResources() {
     Config.reset();

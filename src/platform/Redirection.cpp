@@ -7,8 +7,7 @@
 namespace {
 template <typename Fn> Fn Kernel32(const char* name) {
     HMODULE k32 = GetModuleHandleA("kernel32.dll");
-    return k32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, name)))
-               : nullptr;
+    return k32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k32, name))) : nullptr;
 }
 } // namespace
 

@@ -23,9 +23,9 @@ std::string NewGuid() {
     GUID g;
     CoCreateGuid(&g);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                  g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
     return buf;
 }
 
@@ -66,7 +66,7 @@ bool KeyExists(HKEY root, REGSAM view, const std::string& key) {
 }
 
 class SilentInstallTest : public ::testing::Test {
-protected:
+  protected:
     ScratchDir work;
     std::string temp = work / "temp";
     std::string project = work / "project";
@@ -89,8 +89,8 @@ protected:
     // A project whose [Setup] holds the GUID and setupKeys, and whose [Payload]
     // holds the given records.
     void Project(const std::string& setupKeys, const std::string& payloadRecords) {
-        WriteMinimalProject(project, "GUID=" + guid + "\r\n" + setupKeys +
-                                         "\r\n[Payload]\r\n" + payloadRecords);
+        WriteMinimalProject(project, "GUID=" + guid + "\r\n" + setupKeys + "\r\n[Payload]\r\n" +
+                                         payloadRecords);
     }
     void AddPayload(const std::string& name, const std::string& content) {
         std::string path = payload + "\\" + name;
@@ -219,7 +219,9 @@ TEST_F(SilentInstallTest, UninstallRecordAndEntryPerUser) {
     EXPECT_EQ(v, "ACME");
     ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "DisplayIcon", v));
     EXPECT_EQ(v, dest + "\\app.exe");
-    EXPECT_EQ(IniValue(record, "RegistryKeys", "0"), "DHKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid);
+    EXPECT_EQ(IniValue(record, "RegistryKeys", "0"),
+              "DHKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                  guid);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, key));
 }
 
@@ -293,10 +295,9 @@ TEST_F(SilentInstallTest, ThreeFieldRecordEndsTheRunEarlyAndNormally) {
     AddPayload("a.txt", "a");
     AddPayload("b.txt", "b");
     AddPayload("c.txt", "c");
-    Project("Uninstall=1",
-            "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n"
-            "1=payload\\b.txt?<InstallDir>\\b.txt?OVERWRITE?Yes\r\n"
-            "2=payload\\c.txt?<InstallDir>\\c.txt?OVERWRITE?Yes\r\n");
+    Project("Uninstall=1", "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n"
+                           "1=payload\\b.txt?<InstallDir>\\b.txt?OVERWRITE?Yes\r\n"
+                           "2=payload\\c.txt?<InstallDir>\\c.txt?OVERWRITE?Yes\r\n");
     ASSERT_TRUE(BuildTestSetup(project, setup));
     RewriteSetupIni(setup, [&](std::string& ini) {
         size_t at = ini.find("?Yes", ini.find("\n1="));
@@ -327,7 +328,8 @@ TEST_F(SilentInstallTest, DamagedCabinetAsksAndIgnoreGoesOn) {
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.boxes.size(), 1u); // shown although silent
     EXPECT_EQ(run.boxes[0].caption, "Setup");
-    EXPECT_EQ(run.boxes[0].text, "Error creating file:\r\n" + dest + "\\a.txt\r\n\r\nAccess is denied.");
+    EXPECT_EQ(run.boxes[0].text,
+              "Error creating file:\r\n" + dest + "\\a.txt\r\n\r\nAccess is denied.");
     EXPECT_EQ(run.boxes[0].buttons, (std::vector<std::string>{"&Abort", "&Retry", "&Ignore"}));
     EXPECT_FALSE(PathExists(dest + "\\a.txt"));
     EXPECT_EQ(ReadFileBytes(dest + "\\b.txt"), "b");

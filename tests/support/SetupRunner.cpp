@@ -109,7 +109,8 @@ SeenBox AnswerBox(HWND box, std::vector<std::string> tempFiles, const BoxAnswer&
     EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&seen.text));
     std::vector<HWND> buttons;
     EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
-    for (HWND b : buttons) seen.buttons.push_back(WindowText(b));
+    for (HWND b : buttons)
+        seen.buttons.push_back(WindowText(b));
     HWND button = buttons.empty() ? nullptr : buttons.front();
     if (answer) {
         std::string want = answer(seen);
@@ -130,20 +131,21 @@ std::vector<std::string> BoxButtons(HWND box) {
     std::vector<HWND> buttons;
     EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
     std::vector<std::string> texts;
-    for (HWND b : buttons) texts.push_back(WindowText(b));
+    for (HWND b : buttons)
+        texts.push_back(WindowText(b));
     return texts;
 }
 
-SetupRun RunSetup(const std::string& setupPath, const std::string& args,
-                  const std::string& tempDir, DWORD timeoutMs, const BoxAnswer& answer) {
+SetupRun RunSetup(const std::string& setupPath, const std::string& args, const std::string& tempDir,
+                  DWORD timeoutMs, const BoxAnswer& answer) {
     SetupRun run;
     TempEnvironment env(tempDir);
     std::string cmd = "\"" + setupPath + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(setupPath.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi)) {
+    if (!CreateProcessA(setupPath.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi)) {
         ADD_FAILURE() << "cannot start " << setupPath << " (error " << GetLastError() << ")";
         return run;
     }
@@ -157,7 +159,8 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& args,
         if (s.found && s.found != lastAnswered) {
             std::vector<std::string> files;
             for (const std::string& d : ListFolders(tempDir, "QVTMP"))
-                for (const std::string& f : ListFiles(tempDir + "\\" + d)) files.push_back(f);
+                for (const std::string& f : ListFiles(tempDir + "\\" + d))
+                    files.push_back(f);
             run.boxes.push_back(AnswerBox(s.found, files, answer));
             lastAnswered = s.found;
         }

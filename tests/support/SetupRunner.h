@@ -39,9 +39,8 @@ using BoxAnswer = std::function<std::string(const SeenBox&)>;
 // Runs the setup with the command line arguments, TEMP/TMP set to tempDir, and
 // answers every box it shows (reading its texts first), by default with the first
 // button. Gives up after timeoutMs (the process is then killed).
-SetupRun RunSetup(const std::string& setupPath, const std::string& args,
-                  const std::string& tempDir, DWORD timeoutMs = 60000,
-                  const BoxAnswer& answer = nullptr);
+SetupRun RunSetup(const std::string& setupPath, const std::string& args, const std::string& tempDir,
+                  DWORD timeoutMs = 60000, const BoxAnswer& answer = nullptr);
 
 // The texts of a box's push buttons, in window order.
 std::vector<std::string> BoxButtons(HWND box);

@@ -28,7 +28,7 @@ struct Box {
 
 // Records every message box and answers it with IDOK.
 class RecordingPrompt : public IUserPrompt {
-public:
+  public:
     int MessageBox(HWND owner, const std::string& text, const std::string& caption,
                    UINT type) override {
         boxes.push_back({owner, text, caption, type});

@@ -20,9 +20,12 @@ using mksetup::WriteCabinet;
 namespace {
 
 uint16_t U16(const std::string& b, size_t at) {
-    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | (static_cast<uint8_t>(b[at + 1]) << 8));
+    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) |
+                                 (static_cast<uint8_t>(b[at + 1]) << 8));
 }
-uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | (uint32_t(U16(b, at + 2)) << 16); }
+uint32_t U32(const std::string& b, size_t at) {
+    return U16(b, at) | (uint32_t(U16(b, at + 2)) << 16);
+}
 
 struct CabFile {
     uint32_t size;
@@ -62,7 +65,6 @@ CabInfo Parse(const std::string& b) {
     }
     return info;
 }
-
 
 void DosTimeOf(const std::string& path, WORD& date, WORD& time) {
     WIN32_FILE_ATTRIBUTE_DATA d{};
@@ -137,7 +139,8 @@ TEST(CabWriter, StoresDateTimeAndAttributes) {
     SetFileTimeLocal(b, 1985, 1, 1, 0, 0, 0);
     ASSERT_TRUE(SetFileAttributesA(b.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                   FILE_ATTRIBUTE_ARCHIVE));
-    ASSERT_TRUE(SetFileAttributesA(c.c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
+    ASSERT_TRUE(
+        SetFileAttributesA(c.c_str(), FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED));
     std::vector<CabEntry> entries = {{a, "a"}, {b, "b"}, {c, "c"}};
     entries[2].execute = true;
     std::string cab = dir / "t.cab";
@@ -165,7 +168,8 @@ TEST(CabWriter, StoresDateTimeAndAttributes) {
 TEST(CabWriter, StoresAnyNameGiven) {
     ScratchDir dir;
     std::string cab = dir / "h.cab";
-    WriteCabinet(cab, {{Source(dir, "a", "A"), "..\\evil.txt"}, {Source(dir, "b", "B"), "C:\\evil.txt"}});
+    WriteCabinet(
+        cab, {{Source(dir, "a", "A"), "..\\evil.txt"}, {Source(dir, "b", "B"), "C:\\evil.txt"}});
     CabInfo info = Parse(ReadFileBytes(cab));
     ASSERT_EQ(info.entries.size(), 2u);
     EXPECT_EQ(info.entries[0].name, "..\\evil.txt");
@@ -261,7 +265,8 @@ TEST(CabWriter, MultiCabinetSetRespectsMaximumSize) {
     TSTCabReader reader;
     reader.ExtractFiles(cabs[0], dir / "out");
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(ReadFileBytes(dir / ("out\\f" + std::to_string(i))), RandomBytes(100000, 200 + i));
+        EXPECT_EQ(ReadFileBytes(dir / ("out\\f" + std::to_string(i))),
+                  RandomBytes(100000, 200 + i));
 }
 
 TEST(CabWriter, CabinetOfEmptyFilesOnly) {

@@ -26,7 +26,6 @@ uint64_t Ticks(const FILETIME& f) {
     return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-
 std::array<uint32_t, 4> Parts(const std::string& v) {
     std::array<uint32_t, 4> p{};
     std::sscanf(v.c_str(), "%u.%u.%u.%u", &p[0], &p[1], &p[2], &p[3]);

@@ -92,7 +92,6 @@ FILETIME LastWrite(const std::string& path) {
     return d.ftLastWriteTime;
 }
 
-
 std::string NameOf(const std::string& path) {
     return path.substr(path.rfind('\\') + 1);
 }
@@ -614,8 +613,8 @@ TEST_F(PlacementTest, RetryAfterALockedDestinationSucceeds) {
 TEST_F(PlacementTest, UnreadableSetupFileAsksAndRetryReadsItAgain) {
     Build({{D("a.txt"), "a"}, {D("b.txt"), "b"}});
     // Opened without sharing: the placement cannot open the setup file.
-    HANDLE lock = CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE lock =
+        CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     prompt_.answers = {IDIGNORE, IDRETRY};
     prompt_.onBox = [&](size_t n) {

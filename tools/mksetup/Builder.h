@@ -11,7 +11,7 @@ namespace mksetup {
 
 // A build failure, with a one-line message naming the cause.
 class BuildError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

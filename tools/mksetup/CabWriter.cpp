@@ -19,11 +19,11 @@ constexpr int kOExcl = 0x0400;
 
 // State shared by the FCI callbacks of one WriteCabinet call (the pv argument).
 struct Writer {
-    std::string folder; // with trailing backslash
-    std::string stem;   // cabinet name without extension
-    std::string ext;    // extension with its dot, or empty
-    std::vector<std::string> cabinets; // every cabinet name handed to FCI, full paths
-    std::vector<std::string> created;  // the cabinets FCI actually created
+    std::string folder;                 // with trailing backslash
+    std::string stem;                   // cabinet name without extension
+    std::string ext;                    // extension with its dot, or empty
+    std::vector<std::string> cabinets;  // every cabinet name handed to FCI, full paths
+    std::vector<std::string> created;   // the cabinets FCI actually created
     std::vector<std::string> tempFiles; // temporary files handed out and not yet deleted
     DWORD lastError = 0;
     std::string failedSource; // a source file that could not be opened
@@ -36,8 +36,8 @@ std::string OsText(DWORD error) {
                              nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
     std::string text = (n && buffer) ? std::string(buffer, n) : std::string();
     if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '.' || text.back() == '\r' ||
-                             text.back() == '\n'))
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '.' || text.back() == '\r' || text.back() == '\n'))
         text.pop_back();
     char code[32];
     std::snprintf(code, sizeof code, "error %lu", static_cast<unsigned long>(error));
@@ -46,16 +46,26 @@ std::string OsText(DWORD error) {
 
 const char* FciErrorText(int error) {
     switch (error) {
-    case FCIERR_NONE: return "no error";
-    case FCIERR_OPEN_SRC: return "cannot open a source file";
-    case FCIERR_READ_SRC: return "cannot read a source file";
-    case FCIERR_ALLOC_FAIL: return "out of memory";
-    case FCIERR_TEMP_FILE: return "cannot create or use a temporary file";
-    case FCIERR_BAD_COMPR_TYPE: return "unknown compression type";
-    case FCIERR_CAB_FILE: return "cannot create or write the cabinet file";
-    case FCIERR_USER_ABORT: return "aborted";
-    case FCIERR_MCI_FAIL: return "compression failed";
-    default: return "unknown FCI error";
+    case FCIERR_NONE:
+        return "no error";
+    case FCIERR_OPEN_SRC:
+        return "cannot open a source file";
+    case FCIERR_READ_SRC:
+        return "cannot read a source file";
+    case FCIERR_ALLOC_FAIL:
+        return "out of memory";
+    case FCIERR_TEMP_FILE:
+        return "cannot create or use a temporary file";
+    case FCIERR_BAD_COMPR_TYPE:
+        return "unknown compression type";
+    case FCIERR_CAB_FILE:
+        return "cannot create or write the cabinet file";
+    case FCIERR_USER_ABORT:
+        return "aborted";
+    case FCIERR_MCI_FAIL:
+        return "compression failed";
+    default:
+        return "unknown FCI error";
     }
 }
 
@@ -66,13 +76,15 @@ std::string CabinetName(const Writer& w, int index) { // index 1 = the first cab
 
 // ---- FCI callbacks ------------------------------------------------------------------
 
-void* DIAMONDAPI Alloc(ULONG cb) { return HeapAlloc(GetProcessHeap(), 0, cb); }
+void* DIAMONDAPI Alloc(ULONG cb) {
+    return HeapAlloc(GetProcessHeap(), 0, cb);
+}
 void DIAMONDAPI Free(void* p) {
     if (p) HeapFree(GetProcessHeap(), 0, p);
 }
 
 INT_PTR OpenFileFlags(const char* path, int oflag, int* err, Writer* w) {
-    DWORD access = (oflag & 3) == 0 ? GENERIC_READ
+    DWORD access = (oflag & 3) == 0   ? GENERIC_READ
                    : (oflag & 3) == 1 ? GENERIC_WRITE
                                       : GENERIC_READ | GENERIC_WRITE;
     const bool create = (oflag & kOCreat) != 0;
@@ -136,8 +148,9 @@ __LONG32 DIAMONDAPI Seek(INT_PTR hf, __LONG32 dist, int seektype, int* err, void
     // (a cabinet holding only empty files), and that file was never created: its
     // handle is -1. Nothing is read from it afterwards, so report position 0.
     if (hf == -1) return 0;
-    DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END
-                                                                             : FILE_BEGIN;
+    DWORD method = seektype == SEEK_CUR   ? FILE_CURRENT
+                   : seektype == SEEK_END ? FILE_END
+                                          : FILE_BEGIN;
     DWORD pos = SetFilePointer(reinterpret_cast<HANDLE>(hf), dist, nullptr, method);
     if (pos == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
         *err = static_cast<int>(GetLastError());
@@ -185,7 +198,9 @@ WINBOOL DIAMONDAPI GetTempFile(char* pszTempName, int cbTempName, void* pv) {
     return TRUE;
 }
 
-int DIAMONDAPI FilePlaced(PCCAB, char*, __LONG32, WINBOOL, void*) { return 0; }
+int DIAMONDAPI FilePlaced(PCCAB, char*, __LONG32, WINBOOL, void*) {
+    return 0;
+}
 
 __LONG32 DIAMONDAPI Status(UINT typeStatus, ULONG /*cb1*/, ULONG cb2, void* /*pv*/) {
     if (typeStatus == statusCabinet) return static_cast<__LONG32>(cb2); // keep the size
@@ -281,16 +296,18 @@ std::vector<std::string> WriteCabinet(const std::string& cabPath,
 
     ERF erf;
     std::memset(&erf, 0, sizeof erf);
-    HFCI fci = lib.FCICreate(&erf, FilePlaced, Alloc, Free, Open, Read, Write, Close, Seek,
-                             Delete, GetTempFile, &ccab, &w);
+    HFCI fci = lib.FCICreate(&erf, FilePlaced, Alloc, Free, Open, Read, Write, Close, Seek, Delete,
+                             GetTempFile, &ccab, &w);
 
     auto cleanUp = [&](bool removeCabinets) {
         if (fci) lib.FCIDestroy(fci);
         fci = nullptr;
-        for (const auto& t : w.tempFiles) DeleteFileA(t.c_str());
+        for (const auto& t : w.tempFiles)
+            DeleteFileA(t.c_str());
         w.tempFiles.clear();
         if (removeCabinets)
-            for (const auto& c : w.created) DeleteFileA(c.c_str());
+            for (const auto& c : w.created)
+                DeleteFileA(c.c_str());
     };
     auto describe = [&]() {
         std::string why = FciErrorText(erf.erfOper);

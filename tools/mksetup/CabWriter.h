@@ -10,9 +10,9 @@
 namespace mksetup {
 
 struct CabEntry {
-    std::string sourcePath; // file on disk
-    std::string nameInCab;  // name stored in the cabinet (may hold folder parts)
-    bool execute = false;   // mark the file to be run after extraction (_A_EXEC)
+    std::string sourcePath;  // file on disk
+    std::string nameInCab;   // name stored in the cabinet (may hold folder parts)
+    bool execute = false;    // mark the file to be run after extraction (_A_EXEC)
     bool newCabinet = false; // close the current cabinet before this entry and go on
                              // in the next cabinet of a set (no file spans that
                              // boundary); ignored for the first entry
