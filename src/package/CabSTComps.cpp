@@ -284,6 +284,15 @@ std::string StoredName(const FDINOTIFICATION& n) {
     return ansi;
 }
 
+// A name that the header of a cabinet gives for the next cabinet of its set. The
+// cabinets of a set lie side by side in one folder, so it is a plain file name; a
+// name with a folder part, a drive, a root or dots (a damaged or crafted header)
+// would make the reader open a file elsewhere, on another drive or on a network
+// share, and take its files for the set's.
+bool IsPlainCabinetName(const std::string& name) {
+    return IsSafeCabinetName(name) && name.find_first_of("\\/") == std::string::npos;
+}
+
 } // namespace
 
 bool IsSafeCabinetName(const std::string& name) {
@@ -323,7 +332,8 @@ void TSTCabReader::CreateContext() {
 }
 
 void TSTCabReader::RaiseError() {
-    error_.erfType = static_cast<int>(LastOsError);
+    // A notification after the refusal (see DoCloseFile) has cleared the last OS error.
+    error_.erfType = static_cast<int>(LastOsError != 0 ? LastOsError : abortError_);
     const int32_t number = error_.erfOper;
     const uint32_t osError = static_cast<uint32_t>(error_.erfType);
     const bool flag = error_.fError != 0;
@@ -366,6 +376,8 @@ void TSTCabReader::ExtractFiles(const std::string& cabinetFile, const std::strin
 
         std::vector<INT_PTR> openHandles;
         pending_ = nullptr;
+        aborted_ = false;
+        abortError_ = 0;
         LastOsError = 0;
         std::vector<INT_PTR>* const savedHandles = t_openHandles;
         t_openHandles = &openHandles;
@@ -420,13 +432,19 @@ void TSTCabReader::ExtractRange(HANDLE container, const std::string& containerPa
 INT_PTR DIAMONDAPI TSTCabReader::Notify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
     LastOsError = 0;
     TSTCabReader* self = static_cast<TSTCabReader*>(notification->pv);
+    INT_PTR result;
     try {
-        return self->HandleNotify(type, *notification);
+        result = self->HandleNotify(type, *notification);
     } catch (...) {
         // No C++ exception may cross the library: keep it, abort, rethrow later.
         self->pending_ = std::current_exception();
-        return -1;
+        result = -1;
     }
+    if (result == -1 && !self->aborted_) {
+        self->aborted_ = true;
+        self->abortError_ = LastOsError;
+    }
+    return result;
 }
 
 INT_PTR TSTCabReader::HandleNotify(FDINOTIFICATIONTYPE type, FDINOTIFICATION& n) {
@@ -454,7 +472,8 @@ INT_PTR TSTCabReader::DoCabinetInfo(FDINOTIFICATION& n) {
     const std::string nextName = Str(n.psz1);
     const std::string nextDisk = Str(n.psz2);
     const std::string cabPath = Str(n.psz3);
-    nextCabinet_ = nextName.empty() ? std::string() : Join(cabPath, nextName);
+    // A next cabinet that is not a plain name ends the set here, as a missing one does.
+    nextCabinet_ = IsPlainCabinetName(nextName) ? Join(cabPath, nextName) : std::string();
     nextDisk_ = nextDisk;
     bool abort = false;
     if (OnCabinetInfo)
@@ -550,6 +569,15 @@ INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
     bool found = false, existed = true;
     auto it =
         std::find_if(open_.begin(), open_.end(), [&](const OpenFile& f) { return f.name == name; });
+    // Wine's FDI still sends the close notification of the file it was writing when a
+    // handler has stopped the extraction (at the next cabinet, say). Windows' FDI only
+    // closes the handle, so the file is left as it is: not complete, so it is neither
+    // given the cabinet's date and attributes nor reported as closed.
+    if (aborted_) {
+        if (it != open_.end()) open_.erase(it);
+        FileClose(n.hf);
+        return -1;
+    }
     if (it != open_.end()) {
         dst = it->dst;
         existed = it->existed;
@@ -571,6 +599,16 @@ INT_PTR TSTCabReader::DoCloseFile(FDINOTIFICATION& n) {
 
 INT_PTR TSTCabReader::DoNextCabinet(FDINOTIFICATION& n) {
     const std::string cabName = Str(n.psz1);
+    // A cabinet read in place from a range is whole there: data said to go on in a
+    // next cabinet must not be looked for in the files beside the container.
+    if (t_range) {
+        LastOsError = ERROR_INVALID_DATA;
+        return -1;
+    }
+    if (!IsPlainCabinetName(cabName)) {
+        LastOsError = ERROR_INVALID_NAME;
+        return -1;
+    }
     INT_PTR result;
     if (OnNextCabinet) {
         std::string path = Str(n.psz3);

@@ -80,7 +80,10 @@ class TSTCabReader {
     // cabinet; clear: also the following cabinets of a set while their files exist.
     // Throws ESTCabinet on any failure. A name stored in the cabinet that would leave
     // destFolder (absolute, with a drive or colon, rooted, UNC, or with ".."
-    // components) is refused: the extraction aborts with ESTCabinet.
+    // components) is refused: the extraction aborts with ESTCabinet. A set is only
+    // followed to cabinets in the same folder: a next cabinet named with a folder
+    // part, drive or dots ends the set, and a file whose data runs on into such a
+    // cabinet fails the extraction.
     void ExtractFiles(const std::string& cabinetFile, const std::string& destFolder,
                       uint8_t flags = 0);
 
@@ -89,7 +92,8 @@ class TSTCabReader {
     using ReadProgress = std::function<bool(uint32_t furthest)>;
     // Extracts the one cabinet stored at [offset, offset + size) of container (open
     // for reading, not taken over; the range may run past the end of the file, which
-    // then reads as a cut cabinet). The cabinet is read in place: a setup file holds
+    // then reads as a cut cabinet; data said to go on in a next cabinet fails the
+    // extraction). The cabinet is read in place: a setup file holds
     // its cabinets back to back, and copying each one out first would double the bytes
     // moved. containerPath names the container in messages.
     void ExtractRange(HANDLE container, const std::string& containerPath, uint64_t offset,
@@ -142,6 +146,9 @@ class TSTCabReader {
     };
     std::vector<OpenFile> open_;
     std::exception_ptr pending_; // an exception caught inside a callback
+    // A notification of this copy has stopped it, and the last OS error it left.
+    bool aborted_ = false;
+    uint32_t abortError_ = 0;
 };
 
 // True when a name stored in a cabinet stays inside the destination folder: relative,
