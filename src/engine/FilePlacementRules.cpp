@@ -52,6 +52,19 @@ bool IsValidComponent(const std::string& c) {
     return true;
 }
 
+// Whether the system reads the path as a device rather than a file: a reserved name
+// (NUL, COM1, CONIN$, ...) as the last component, with an extension or trailing dots
+// and blanks, in any folder, is opened as the device. The system's own reading is
+// asked, since that is what opening the file will do.
+bool NamesDevice(const std::string& path) {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return true; // not even a path the system can read
+    std::string full(needed, '\0');
+    const DWORD got = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (got == 0 || got >= needed) return true;
+    return full.compare(0, 4, "\\\\.\\") == 0 || full.compare(0, 4, "\\\\?\\") == 0;
+}
+
 } // namespace
 
 std::string PerUserDestination(const std::string& field) {
@@ -108,7 +121,7 @@ bool IsSafeDestination(const std::string& path) {
         size_t end = path.find('\\', rest);
         std::string component = path.substr(rest, end == std::string::npos ? end : end - rest);
         if (!IsValidComponent(component)) return false;
-        if (end == std::string::npos) return true;
+        if (end == std::string::npos) return !NamesDevice(path);
         rest = end + 1;
     }
 }

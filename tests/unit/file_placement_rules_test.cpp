@@ -58,28 +58,19 @@ TEST(PlacementRules, SafeDestinations) {
     for (const char* ok : {"C:\\a.txt", "c:\\Program Files\\App\\x.dll", "\\\\server\\share\\f.txt",
                            "\\\\server\\share\\d\\f.txt", "C:\\a.b\\c..d\\...e"})
         EXPECT_TRUE(IsSafeDestination(ok)) << ok;
-    for (const char* bad : {"",
-                            "a.txt",
-                            "sub\\a.txt",
-                            "\\rooted\\a.txt",
-                            "C:a.txt",
-                            "C:\\",
-                            "C:\\dir\\",
-                            "C:\\a\\..\\b.txt",
-                            "C:\\a\\.\\b.txt",
-                            "C:\\a\\...\\b.txt",
-                            "C:\\a\\. .\\b.txt",
-                            "C:\\a\\\\b.txt",
-                            "C:\\a/../b.txt",
-                            "C:\\a\\b.txt:stream",
-                            "C:\\a\\*.txt",
-                            "\\\\?\\C:\\a.txt",
-                            "\\\\.\\pipe\\x",
-                            "\\\\server\\share",
-                            "\\\\server\\\\f.txt",
-                            "\\\\..\\share\\f.txt",
-                            "1:\\a.txt"})
+    for (const char* bad :
+         {"", "a.txt", "sub\\a.txt", "\\rooted\\a.txt", "C:a.txt", "C:\\", "C:\\dir\\",
+          "C:\\a\\..\\b.txt", "C:\\a\\.\\b.txt", "C:\\a\\...\\b.txt", "C:\\a\\. .\\b.txt",
+          "C:\\a\\\\b.txt", "C:\\a/../b.txt", "C:\\a\\b.txt:stream", "C:\\a\\*.txt",
+          "\\\\?\\C:\\a.txt", "\\\\.\\pipe\\x", "\\\\server\\share", "\\\\server\\\\f.txt",
+          "\\\\..\\share\\f.txt", "1:\\a.txt",
+          // Names the system opens as devices, not files.
+          "C:\\app\\NUL", "C:\\app\\nul.txt", "C:\\app\\COM1.log", "C:\\app\\CONIN$",
+          "C:\\app\\aux. "})
         EXPECT_FALSE(IsSafeDestination(bad)) << bad;
+    // Names that only resemble a device are files.
+    for (const char* ok : {"C:\\app\\null.txt", "C:\\app\\COM10x", "C:\\app\\my CON.txt"})
+        EXPECT_TRUE(IsSafeDestination(ok)) << ok;
 }
 
 TEST(PlacementRules, PerUserSubstitutionReplacesTheFirstOccurrenceOfEach) {
