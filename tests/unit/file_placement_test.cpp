@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winioctl.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -162,6 +164,16 @@ class PlacementTest : public ::testing::Test {
         ctx_.PayloadOffset = kFiller;
     }
 
+    // qvsetup.ini with the given TotalFiles and [Files] lines as they stand (any keys,
+    // in any order); the payload starts at kFiller.
+    void Configure(int64_t totalFiles, const std::string& filesLines) {
+        WriteFileBytes(Temp() + "\\qvsetup.ini",
+                       "[Setup]\r\nTotalFiles=" + std::to_string(totalFiles) + "\r\n[Files]\r\n" +
+                           filesLines);
+        ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini");
+        ctx_.PayloadOffset = kFiller;
+    }
+
     // Runs the phase; the exit code when the run was ended, else -1.
     int64_t Run(PlacementResult* result = nullptr) {
         try {
@@ -192,6 +204,7 @@ class PlacementTest : public ::testing::Test {
     void ExpectFilesClosed() { EXPECT_TRUE(DeleteFileA(ctx_.SetupFile.c_str())); }
 
     static constexpr uint32_t kFiller = 5000;
+    static constexpr const char* kAbsurd = "2147483647"; // the largest size accepted
     ScratchDir dir_;
     RunContext ctx_;
     ScriptedPrompt prompt_;
@@ -742,6 +755,130 @@ TEST_F(PlacementTest, CancelOtherItemsBlanksRecordsNamingThePathAfterExpansion) 
     EXPECT_EQ(Others(2), ""); // contains the path
     CancelOtherItems(ctx_, "");
     EXPECT_EQ(Others(1), "C:\\Apps\\Demo\\x.ocx*?Activex");
+}
+
+// ---- record numbers ----
+
+// Keys spread over a TotalFiles of two billion: each record that exists is placed, in
+// number order, with the progress of its number; the missing numbers between them are
+// not walked one by one (that took minutes with the window frozen).
+TEST_F(PlacementTest, RecordsSpreadOverAnAbsurdTotalArePlacedInNumberOrder) {
+    const std::string a = MakeCabinet("a.txt", "first");
+    const std::string b = MakeCabinet("b.txt", "middle");
+    const std::string c = MakeCabinet("c.txt", "last");
+    WriteFileBytes(ctx_.SetupFile, RandomBytes(kFiller, 5) + a + b + c);
+    // File order differs from number order, and keys that are no record number of
+    // this run stand between them.
+    Configure(2147483647, "2147483646=" + D("c.txt") + "?" + std::to_string(c.size()) +
+                              "?OVERWRITE?Yes\r\n" + "0=" + D("a.txt") + "?" +
+                              std::to_string(a.size()) + "?OVERWRITE?Yes\r\n" +
+                              "x7=ignored\r\n2147483647=" + D("beyond.txt") +
+                              "?1?OVERWRITE?Yes\r\n" + "1073741823=" + D("b.txt") + "?" +
+                              std::to_string(b.size()) + "?OVERWRITE?Yes\r\n");
+    PlacementResult result{};
+    ASSERT_EQ(Run(&result), -1);
+    EXPECT_EQ(result, PlacementResult::Finished);
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "first");
+    EXPECT_EQ(ReadFileBytes(D("b.txt")), "middle");
+    EXPECT_EQ(ReadFileBytes(D("c.txt")), "last");
+    EXPECT_FALSE(PathExists(D("beyond.txt"))); // key TotalFiles is not a record
+    EXPECT_EQ(Recorded("Files", 0), D("a.txt"));
+    EXPECT_EQ(Recorded("Files", 1), D("b.txt"));
+    EXPECT_EQ(Recorded("Files", 2), D("c.txt"));
+    EXPECT_TRUE(prompt_.boxes.empty());
+    // The middle record's bar starts at R(1073741823 * 100 / 2147483647) = 50.
+    ASSERT_FALSE(positions_.empty());
+    EXPECT_NE(std::find(positions_.begin(), positions_.end(), 50), positions_.end());
+    EXPECT_EQ(ctx_.PayloadOffset, kFiller + a.size() + b.size() + c.size());
+}
+
+// ---- cabinet offsets ----
+
+// Sizes of 2^31 - 1 each: four records later the position is kFiller + 2^32, which in
+// 32 bits is kFiller again, where the first cabinet lies. Summed soundly it lies
+// beyond the setup file, and the record fails like a cabinet that cannot be read.
+TEST_F(PlacementTest, AbsurdSizesNeverWrapBackToAnEarlierCabinet) {
+    const std::string a = MakeCabinet("a.txt", "only once");
+    WriteFileBytes(ctx_.SetupFile, RandomBytes(kFiller, 5) + a);
+    const std::string sz = std::to_string(a.size());
+    Configure(4, "0=" + D("a.txt") + "?" + kAbsurd + "?OVERWRITE?Yes\r\n" + "1=" + D("b.txt") +
+                     "?" + kAbsurd + "?OVERWRITE?Yes\r\n" + "2=" + D("c.txt") +
+                     "?2?OVERWRITE?Yes\r\n" + "3=" + D("again\\a.txt") + "?" + sz +
+                     "?OVERWRITE?Yes\r\n");
+    prompt_.answers = {IDIGNORE, IDIGNORE, IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    // The first cabinet is whole where its record says it starts.
+    EXPECT_EQ(ReadFileBytes(D("a.txt")), "only once");
+    ASSERT_EQ(prompt_.boxes.size(), 3u);
+    EXPECT_EQ(prompt_.boxes[0].text, "Cannot place " + D("b.txt"));
+    EXPECT_EQ(prompt_.boxes[1].text, "Cannot place " + D("c.txt"));
+    EXPECT_EQ(prompt_.boxes[2].text, "Cannot place " + D("again\\a.txt"));
+    EXPECT_FALSE(PathExists(D("again\\a.txt")));
+    EXPECT_TRUE(ctx_.Errors);
+    // The run context's 32-bit copy stays at its highest value, beyond the file.
+    EXPECT_EQ(ctx_.PayloadOffset, 0xFFFFFFFFu);
+}
+
+// A setup file larger than 4 GiB (sparse, so it costs no disk): the cabinet after two
+// of 2^31 - 1 bytes lies past 4 GiB and is read there, not at a position cut to 32 bits.
+TEST_F(PlacementTest, CabinetsBeyondFourGiBAreReadWhereTheyLie) {
+    const std::string c = MakeCabinet("c.txt", "past four gigabytes");
+    const uint64_t at = uint64_t{kFiller} + 2 * uint64_t{2147483647};
+    ASSERT_GT(at, 0xFFFFFFFFull);
+    {
+        HANDLE h = CreateFileA(ctx_.SetupFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD done = 0;
+        // Sparse where the file system can (Wine's files on Linux are sparse anyway).
+        DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &done, nullptr);
+        const std::string filler = RandomBytes(kFiller, 5);
+        EXPECT_TRUE(WriteFile(h, filler.data(), kFiller, &done, nullptr));
+        LARGE_INTEGER pos;
+        pos.QuadPart = static_cast<LONGLONG>(at);
+        EXPECT_TRUE(SetFilePointerEx(h, pos, nullptr, FILE_BEGIN));
+        EXPECT_TRUE(WriteFile(h, c.data(), static_cast<DWORD>(c.size()), &done, nullptr));
+        EXPECT_EQ(done, c.size());
+        CloseHandle(h);
+    }
+    Configure(3, "0=" + D("a.bin") + "?" + kAbsurd + "?OVERWRITE?Yes\r\n" + "1=" + D("b.bin") +
+                     "?" + kAbsurd + "?OVERWRITE?Yes\r\n" + "2=" + D("c.txt") + "?" +
+                     std::to_string(c.size()) + "?OVERWRITE?Yes\r\n");
+    // The first two find only zeros where their cabinets should be.
+    prompt_.answers = {IDIGNORE, IDIGNORE};
+    ASSERT_EQ(Run(), -1);
+    EXPECT_EQ(prompt_.boxes.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(D("c.txt")), "past four gigabytes");
+    EXPECT_EQ(Recorded("Files", 0), D("c.txt"));
+    DeleteFileA(ctx_.SetupFile.c_str());
+}
+
+// ---- records of separators alone ----
+
+// Four separators are four empty fields: the size field is no number, so the setup is
+// corrupted (exit code 1), not a record of the wrong length that ends the run quietly.
+// Three are three fields and end the run as any short record does.
+TEST_F(PlacementTest, SeparatorsAloneAreEmptyFields) {
+    WriteFileBytes(ctx_.SetupFile, RandomBytes(kFiller, 5));
+    Configure(2, "0=????\r\n1=" + D("later.txt") + "?1?OVERWRITE?Yes\r\n");
+    prompt_.answers = {IDOK};
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(prompt_.boxes.size(), 1u);
+    EXPECT_EQ(prompt_.boxes[0].text, "The setup file is corrupted.");
+
+    prompt_.boxes.clear();
+    CreateDirectoryA(Temp().c_str(), nullptr);
+    Configure(2, "0=???\r\n1=" + D("later.txt") + "?1?OVERWRITE?Yes\r\n");
+    PlacementResult result{};
+    ASSERT_EQ(Run(&result), -1);
+    EXPECT_EQ(result, PlacementResult::MalformedRecord);
+    EXPECT_TRUE(prompt_.boxes.empty());
+
+    // Five are five fields: the same quiet end.
+    Configure(1, "0=?????\r\n");
+    ASSERT_EQ(Run(&result), -1);
+    EXPECT_EQ(result, PlacementResult::MalformedRecord);
+    EXPECT_FALSE(PathExists(D("later.txt")));
 }
 
 } // namespace
