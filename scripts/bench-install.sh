@@ -61,7 +61,7 @@ stop() {
 trap stop EXIT
 rm -rf "$WINEPREFIX"
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$wine"
-wineserver -p
+wineserver -p 2>/dev/null || true   # already running for this prefix is fine
 
 for set in large small empty; do
     rm -f "$data/$set/setup.exe"
