@@ -175,6 +175,29 @@ TEST_F(PackageTest, InvalidWizardPictureGivesCodeTwo) {
     ExpectCorrupt(Run(), 2);
 }
 
+// No language file: code 4 with the corrupt-setup box, which a silent run leaves out.
+// The log, which start-up began before the language is chosen, holds its header only.
+TEST_F(PackageTest, NoLanguageFileGivesCodeFourAndALogOfTheHeaderOnly) {
+    WriteMinimalProject(project);
+    DeleteFileA((project + "\\setup\\Englishqv.lng").c_str());
+    Build(/*requireSetupFiles=*/false);
+    ExpectCorrupt(Run(), 4);
+    EXPECT_FALSE(PathExists(temp + "\\QVSETUPLOG.TXT"));
+
+    SetupRun run = Run("/S /L");
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 4u);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    const std::string log = ReadFileBytes(temp + "\\QVSETUPLOG.TXT");
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(log.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 5u) << log;
+    EXPECT_EQ(lines[1], "Test Product 1.0");
+    EXPECT_TRUE(lines[4] == "Admin" || lines[4] == "NotAdmin") << lines[4];
+}
+
 // A silent run checks the pictures without loading them, with the same outcome.
 TEST_F(PackageTest, SilentRunRefusesTheSamePictures) {
     WriteMinimalProject(project);
