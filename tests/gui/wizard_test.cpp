@@ -623,4 +623,49 @@ TEST_F(WizardTest, LanguagePageAppliesTheChosenLanguage) {
     EXPECT_TRUE(NoSetupTempLeft());
 }
 
+// Every text of the language file made long and full of printf-style marks, access-key
+// ampersands and a line break: the pages show them as they stand and the wizard still
+// installs. A text used anywhere as a C format string would crash on "%n" or "%s".
+TEST_F(WizardTest, HostileLanguageTextsAreShownAsTheyStand) {
+    WriteFileBytes(project + "\\payload\\a.txt", "alpha");
+    WriteMinimalProject(project,
+                        "DialogWelcome=1\r\nDialogDestinationFolder=1\r\nDialogFinish=1\r\n"
+                        "\r\n[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
+    const std::string marks = " %n%x%p%d%s%% &&& <#> ";
+    const std::string lng = ReadFileBytes(project + "\\setup\\Englishqv.lng");
+    std::string hostile;
+    bool inInfo = false;
+    for (size_t at = 0; at < lng.size();) {
+        size_t end = lng.find("\r\n", at);
+        if (end == std::string::npos) end = lng.size();
+        std::string line = lng.substr(at, end - at);
+        at = end + 2;
+        if (!line.empty() && line[0] == '[') inInfo = line == "[Info]";
+        // The [Info] keys pick the language; every other value is a text.
+        if (!inInfo && line.find('=') != std::string::npos) line += marks + std::string(1500, 'W');
+        hostile += line + "\r\n";
+    }
+    WriteFileBytes(project + "\\setup\\Englishqv.lng", hostile);
+    ASSERT_TRUE(BuildTestSetup(project, setup));
+
+    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    ASSERT_TRUE(w.Form());
+    for (int i = 0; i < 100 && !w.Visible(kIdLabel1); ++i)
+        Sleep(50);
+    const std::string title = w.Text(kIdLabel1);
+    EXPECT_EQ(title.rfind("Welcome to the Test Product Setup Wizard %n%x%p%d%s", 0), 0u) << title;
+    // Next until the wizard has closed; a question box of any kind is a failure.
+    for (int i = 0; i < 60 && !w.Exited(); ++i) {
+        if (HWND box = w.FindWindowOf("#32770")) {
+            ADD_FAILURE() << "unexpected box: " << TextOf(box);
+            break;
+        }
+        if (w.Enabled(kIdBtnNext)) w.Click(kIdBtnNext);
+        Sleep(300);
+    }
+    EXPECT_EQ(w.ExitCode(), 0u);
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+    EXPECT_TRUE(NoSetupTempLeft());
+}
+
 } // namespace
