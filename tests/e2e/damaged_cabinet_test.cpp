@@ -45,30 +45,6 @@ constexpr int kPayloadVariants = 12;
 
 const char kCorruptText[] = "The setup file is corrupt.\r\n\r\nError code: ";
 
-class Rng {
-  public:
-    explicit Rng(uint32_t seed) : x_(seed * 2654435761u + 0x9E3779B9u) {
-        if (x_ == 0) x_ = 1;
-    }
-    uint32_t Next() {
-        x_ ^= x_ << 13;
-        x_ ^= x_ >> 17;
-        x_ ^= x_ << 5;
-        return x_;
-    }
-    size_t Below(size_t n) { return n == 0 ? 0 : Next() % n; }
-
-  private:
-    uint32_t x_;
-};
-
-uint32_t BaseSeed() {
-    char buf[32] = {};
-    if (GetEnvironmentVariableA("QV_DAMAGE_SEED", buf, sizeof buf) > 0)
-        return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0));
-    return kDefaultSeed;
-}
-
 uint32_t Get32(const std::string& b, size_t at) {
     if (at + 4 > b.size()) return 0;
     return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
@@ -160,7 +136,7 @@ std::string Hex(size_t v) {
 // whatever the seed; the field, the byte and the new value come from the generator.
 // cutKeepsSize: a cut cabinet keeps its length, its tail zeroed (the cabinets around
 // it stay where they are); otherwise it is really cut short.
-Damage DamageCabinet(const std::string& cab, int v, Rng& rng, bool cutKeepsSize) {
+Damage DamageCabinet(const std::string& cab, int v, SeededRng& rng, bool cutKeepsSize) {
     const CabLayout l = ParseCabinet(cab);
     Damage d{cab, ""};
     const int kind = v % 5;
@@ -213,7 +189,7 @@ class DamagedCabinetTest : public ::testing::Test {
     std::string temp = work / "temp";
     std::string project = work / "project";
     std::string setup = work / "setup.exe";
-    uint32_t seed = BaseSeed();
+    uint32_t seed = SeedFromEnvironment("QV_DAMAGE_SEED", kDefaultSeed);
 
     void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
 
@@ -251,7 +227,7 @@ TEST_F(DamagedCabinetTest, DamagedSetupCabinetEndsWithCorruptBoxOrHarmlessly) {
     const std::string front = file.substr(0, cabStart);
     const std::string cab = file.substr(cabStart, report.setupCabinetSize);
 
-    Rng rng(seed);
+    SeededRng rng(seed);
     for (int v = 0; v < kSetupVariants; ++v) {
         const Damage d = DamageCabinet(cab, v, rng, /*cutKeepsSize=*/false);
         const std::string where = Where(seed, v, d);
@@ -308,7 +284,7 @@ TEST_F(DamagedCabinetTest, DamagedPayloadCabinetNeverPlacesAWrongFileSilently) {
     ASSERT_EQ(report.cabinetSizes.size(), files.size());
     const std::string built = ReadFileBytes(setup);
 
-    Rng rng(seed ^ 0x9A710AD);
+    SeededRng rng(seed ^ 0x9A710AD);
     for (int v = 0; v < kPayloadVariants; ++v) {
         const size_t victim = rng.Below(files.size());
         size_t cabStart = report.engineSize;

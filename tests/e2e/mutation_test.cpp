@@ -39,34 +39,6 @@ const char kExtPrefix[] = "qvtmut";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kSystemEnv[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
-// A small generator whose sequence is fixed by its seed on every platform.
-class Rng {
-  public:
-    explicit Rng(uint32_t seed) : x_(seed * 2654435761u + 0x9E3779B9u) {
-        if (x_ == 0) x_ = 1;
-    }
-    uint32_t Next() {
-        x_ ^= x_ << 13;
-        x_ ^= x_ >> 17;
-        x_ ^= x_ << 5;
-        return x_;
-    }
-    // 0 .. n-1
-    size_t Below(size_t n) { return n == 0 ? 0 : Next() % n; }
-    size_t Between(size_t lo, size_t hi) { return lo + Below(hi - lo + 1); }
-    template <class T> const T& Pick(const std::vector<T>& v) { return v[Below(v.size())]; }
-
-  private:
-    uint32_t x_;
-};
-
-uint32_t BaseSeed() {
-    char buf[32] = {};
-    if (GetEnvironmentVariableA("QV_MUTATION_SEED", buf, sizeof buf) > 0)
-        return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0));
-    return kDefaultSeed;
-}
-
 // A record as a failure message can show it: control and non-ASCII bytes escaped,
 // long texts shortened around their middle.
 std::string Printable(const std::string& s) {
@@ -265,7 +237,7 @@ const std::vector<std::string> kNested = {
 };
 
 struct Mutator {
-    Rng& rng;
+    SeededRng& rng;
     std::string log;
 
     std::string HugeText() {
@@ -377,7 +349,7 @@ class MutationTest : public ::testing::Test {
     std::string guid = "{QVTESTMUT-" + std::to_string(GetCurrentProcessId()) + "}";
     std::string noProgram = work / "nothere";
     std::vector<Protection> protections;
-    uint32_t seed = BaseSeed();
+    uint32_t seed = SeedFromEnvironment("QV_MUTATION_SEED", kDefaultSeed);
 
     // Each variant's own seed; neighbouring base seeds give unrelated variants.
     uint32_t VariantSeed(int index) const {
@@ -526,7 +498,7 @@ class MutationTest : public ::testing::Test {
     Variant Mutate(const std::string& original, uint32_t variantSeed,
                    const std::vector<std::string>& sections,
                    const std::vector<std::string>& setupKeys) {
-        Rng rng(variantSeed);
+        SeededRng rng(variantSeed);
         std::vector<IniLine> lines = SplitIni(original);
         Variant v;
         for (size_t m = rng.Between(1, 3); m > 0; --m) {
@@ -669,7 +641,7 @@ class MutationTest : public ::testing::Test {
 // Damages an installed copy's uninstall record, which a later setup of the product
 // reads back (its version and program group) and, in update mode, continues.
 std::string DamageRecord(const std::string& path, uint32_t variantSeed) {
-    Rng rng(variantSeed ^ 0xA5A5A5A5u);
+    SeededRng rng(variantSeed ^ 0xA5A5A5A5u);
     std::vector<IniLine> lines = SplitIni(ReadFileBytes(path));
     std::string log;
     const std::vector<std::string> keys = {"99999999999", "-1",   "",      " 3",

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 std::string GetEnv(const char* name, bool& present) {
@@ -96,4 +97,26 @@ TempEnvironment::TempEnvironment(const std::string& folder) {
 TempEnvironment::~TempEnvironment() {
     SetEnvironmentVariableA("TEMP", hadTemp_ ? oldTemp_.c_str() : nullptr);
     SetEnvironmentVariableA("TMP", hadTmp_ ? oldTmp_.c_str() : nullptr);
+}
+
+SeededRng::SeededRng(uint32_t seed) : x_(seed * 2654435761u + 0x9E3779B9u) {
+    if (x_ == 0) x_ = 1;
+}
+
+uint32_t SeededRng::Next() {
+    x_ ^= x_ << 13;
+    x_ ^= x_ >> 17;
+    x_ ^= x_ << 5;
+    return x_;
+}
+
+size_t SeededRng::Below(size_t n) {
+    return n == 0 ? 0 : Next() % n;
+}
+
+uint32_t SeedFromEnvironment(const char* name, uint32_t fallback) {
+    char buf[32] = {};
+    if (GetEnvironmentVariableA(name, buf, sizeof buf) > 0)
+        return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0));
+    return fallback;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A fresh folder below the process's temporary folder, removed (with everything in
 // it) when the object goes away.
@@ -32,6 +33,22 @@ std::string ReadFileBytes(const std::string& path);
 // Deterministic pseudo-random bytes (incompressible).
 std::string RandomBytes(size_t size, uint32_t seed);
 bool PathExists(const std::string& path);
+
+// A small generator whose sequence is fixed by its seed on every platform, for seeded
+// tests that must replay the same cases.
+class SeededRng {
+  public:
+    explicit SeededRng(uint32_t seed);
+    uint32_t Next();
+    size_t Below(size_t n); // 0 .. n-1 (0 when n is 0)
+    size_t Between(size_t lo, size_t hi) { return lo + Below(hi - lo + 1); }
+    template <class T> const T& Pick(const std::vector<T>& v) { return v[Below(v.size())]; }
+
+  private:
+    uint32_t x_;
+};
+// The seed named by the environment variable (decimal or 0x hexadecimal), else fallback.
+uint32_t SeedFromEnvironment(const char* name, uint32_t fallback);
 // Whether the system is 64-bit Windows, where the 32-bit runtime runs under WOW64
 // (always so for a 64-bit build of the tests).
 bool SixtyFourBitWindows();
