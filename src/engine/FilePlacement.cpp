@@ -121,27 +121,6 @@ struct RunAlreadyEnded {};
 enum class RecordOutcome { Next, Malformed };
 enum class OverallAnswer { None, All, Nothing };
 
-// A listed key name read as a record number: digits only, blanks and other control
-// characters at either end ignored (the system does not compare them), leading zeros
-// allowed. Generous on purpose: a number taken here that the lookup then does not find
-// only costs one read, while a number left out would be a record never placed.
-bool ListedRecordNumber(const char* name, int64_t& number) {
-    size_t b = 0, e = std::strlen(name);
-    while (b < e && static_cast<unsigned char>(name[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(name[e - 1]) <= ' ')
-        --e;
-    if (b == e) return false;
-    int64_t v = 0;
-    for (size_t i = b; i < e; ++i) {
-        if (name[i] < '0' || name[i] > '9') return false;
-        v = v * 10 + (name[i] - '0');
-        if (v > 0x7FFFFFFF) return false;
-    }
-    number = v;
-    return true;
-}
-
 // The record numbers below total that [Files] lists, in ascending order. Every other
 // number is a missing record, which does nothing, so only these need to be looked at:
 // a TotalFiles of two billion with a few keys spread over that range is a few reads,
@@ -160,8 +139,10 @@ std::optional<std::vector<int>> RecordNumbers(const RunContext& ctx, int total) 
     }
     std::vector<int> numbers;
     for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
-        int64_t number;
-        if (ListedRecordNumber(p, number) && number < total)
+        // A key name read as a number the way a size field is (blanks around it, digits,
+        // at most 2^31 - 1); a number the lookup then does not find only costs one read.
+        uint32_t number;
+        if (ParseCabinetSize(p, number) && number < static_cast<uint32_t>(total))
             numbers.push_back(static_cast<int>(number));
     }
     std::sort(numbers.begin(), numbers.end());

@@ -57,11 +57,7 @@ bool IsValidComponent(const std::string& c) {
 // and blanks, in any folder, is opened as the device. The system's own reading is
 // asked, since that is what opening the file will do.
 bool NamesDevice(const std::string& path) {
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return true; // not even a path the system can read
-    std::string full(needed, '\0');
-    const DWORD got = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
-    if (got == 0 || got >= needed) return true;
+    const std::string full = FullPath(path);
     return full.compare(0, 4, "\\\\.\\") == 0 || full.compare(0, 4, "\\\\?\\") == 0;
 }
 

@@ -63,10 +63,15 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 }
 
 std::string FullPath(const std::string& path) {
-    char buf[MAX_PATH * 2];
-    DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
-    if (n == 0 || n >= sizeof buf) return path;
-    return std::string(buf, n);
+    // Asked for the length first: a fixed buffer would hand a long path back unchanged,
+    // and callers that test where a path really leads would test the wrong text.
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    const DWORD n = GetFullPathNameA(path.c_str(), needed, full.data(), nullptr);
+    if (n == 0 || n >= needed) return path;
+    full.resize(n);
+    return full;
 }
 
 bool ForceDirectories(const std::string& path) {

@@ -19,7 +19,8 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFilePath(const std::string& path);
 // Joins with exactly one backslash between the parts.
 std::string JoinPath(const std::string& folder, const std::string& name);
-// Full path of a possibly relative path.
+// Full path of a possibly relative path, as the system reads it (a device name reads as
+// "\\\\.\\NAME"); the path itself when the system cannot read it.
 std::string FullPath(const std::string& path);
 // Creates every missing folder of path. True when the folder exists afterwards.
 bool ForceDirectories(const std::string& path);

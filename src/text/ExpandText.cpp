@@ -3,6 +3,9 @@
 #include "app/RunContext.h"
 
 #include <exception>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -30,21 +33,33 @@ size_t FindTextIgnoreCase(const std::string& s, const std::string& what, size_t 
 // runs out.
 constexpr size_t kMaxExpandedLength = size_t{16} << 20;
 
-// Replaces every occurrence of what in s by with, as ReplaceTextIgnoreCase does,
-// unless the result would be longer than kMaxExpandedLength: then s stays as it
-// is, so the name remains in the text just as for a value that cannot be computed.
-void ReplaceBounded(std::string& s, const std::string& what, const std::string& with) {
-    size_t count = 0;
-    for (size_t hit = FindTextIgnoreCase(s, what); hit != std::string::npos;
-         hit = FindTextIgnoreCase(s, what, hit + what.size()))
-        ++count;
-    if (count == 0) return;
-    if (with.size() > what.size()) {
-        const size_t growth = with.size() - what.size();
-        if (s.size() >= kMaxExpandedLength) return;
-        if (growth > (kMaxExpandedLength - s.size()) / count) return;
+// Every occurrence of what in s replaced by with; nothing when what does not occur or
+// the result would be longer than limit.
+std::optional<std::string> ReplaceWithin(const std::string& s, const std::string& what,
+                                         const std::string& with, size_t limit) {
+    size_t hit = FindTextIgnoreCase(s, what);
+    if (hit == std::string::npos) return std::nullopt;
+    std::string out;
+    out.reserve(s.size());
+    size_t from = 0;
+    for (; hit != std::string::npos; hit = FindTextIgnoreCase(s, what, from)) {
+        out.append(s, from, hit - from);
+        out += with;
+        from = hit + what.size();
+        if (out.size() > limit) return std::nullopt;
     }
-    s = ReplaceTextIgnoreCase(s, what, with);
+    out.append(s, from, std::string::npos);
+    if (out.size() > limit) return std::nullopt;
+    return out;
+}
+
+// Replaces what by with in s unless that would grow the text past kMaxExpandedLength:
+// then s stays as it is, so the name remains in the text just as for a value that
+// cannot be computed.
+void ReplaceBounded(std::string& s, const std::string& what, const std::string& with) {
+    const size_t limit = with.size() > what.size() ? kMaxExpandedLength : std::string::npos;
+    if (std::optional<std::string> replaced = ReplaceWithin(s, what, with, limit))
+        s = std::move(*replaced);
 }
 
 void ExpandUserVariables(const RunContext& ctx, std::string& s) {
@@ -90,19 +105,8 @@ void ExpandEnvironment(std::string& s) {
 
 std::string ReplaceTextIgnoreCase(const std::string& s, const std::string& what,
                                   const std::string& with) {
-    size_t hit = FindTextIgnoreCase(s, what);
-    if (hit == std::string::npos) return s;
-    std::string out;
-    out.reserve(s.size());
-    size_t from = 0;
-    while (hit != std::string::npos) {
-        out.append(s, from, hit - from);
-        out += with;
-        from = hit + what.size();
-        hit = FindTextIgnoreCase(s, what, from);
-    }
-    out.append(s, from, std::string::npos);
-    return out;
+    std::optional<std::string> replaced = ReplaceWithin(s, what, with, std::string::npos);
+    return replaced ? std::move(*replaced) : s;
 }
 
 std::string ExpandText(const RunContext& ctx, const std::string& text) {

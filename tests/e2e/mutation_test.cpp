@@ -42,16 +42,7 @@ const char kSystemEnv[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\
 // A record as a failure message can show it: control and non-ASCII bytes escaped,
 // long texts shortened around their middle.
 std::string Printable(const std::string& s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
+    std::string out = Escaped(s);
     if (out.size() > 400)
         out = out.substr(0, 200) + "...(" + std::to_string(s.size()) + " bytes)..." +
               out.substr(out.size() - 150);

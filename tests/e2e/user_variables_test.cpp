@@ -23,6 +23,20 @@ class UserVariablesSetupTest : public ::testing::Test {
 
     void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
     void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+
+    // Builds a setup of the [Setup] body that installs payload\a.txt ("alpha") to
+    // <InstallDir>\a.txt, runs it with /S and expects a clean end.
+    void InstallSilentlyWith(const std::string& body) {
+        WriteMinimalProject(project, body + "[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?"
+                                            "OVERWRITE?Yes\r\n");
+        CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+        WriteFileBytes(project + "\\payload\\a.txt", "alpha");
+        ASSERT_TRUE(BuildTestSetup(project, setup));
+        SetupRun run = RunSetup(setup, "/S", temp);
+        ASSERT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(run.boxes.empty());
+    }
 };
 
 TEST_F(UserVariablesSetupTest, StopRequestEndsBeforeTheLanguageIsChosen) {
@@ -59,45 +73,24 @@ TEST_F(UserVariablesSetupTest, RegistryValueChoosesTheDestination) {
                    static_cast<DWORD>(dest.size() + 1));
     RegCloseKey(k);
 
-    WriteMinimalProject(project, "InstallationPath=<OtherDir>\r\n"
-                                 "[Variables]\r\n0=<OtherDir>*?HKCU\\" +
-                                     key +
-                                     "*?Dir*?STRING*?HALT(no folder)*?DEFAULT\r\n"
-                                     "[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?"
-                                     "OVERWRITE?Yes\r\n");
-    CreateDirectoryA((project + "\\payload").c_str(), nullptr);
-    WriteFileBytes(project + "\\payload\\a.txt", "alpha");
-    ASSERT_TRUE(BuildTestSetup(project, setup));
-
-    SetupRun run = RunSetup(setup, "/S", temp);
-    ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(run.boxes.empty());
+    InstallSilentlyWith("InstallationPath=<OtherDir>\r\n"
+                        "[Variables]\r\n0=<OtherDir>*?HKCU\\" +
+                        key + "*?Dir*?STRING*?HALT(no folder)*?DEFAULT\r\n");
     EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 }
 
 TEST_F(UserVariablesSetupTest, StartUpCommandsSeeTheFirstPassAndChangeTheSecond) {
     // The start-up command is expanded with the first pass's value (the default)
     // and writes the registry value the second pass then reads.
-    WriteMinimalProject(project, "InstallationPath=" + work.Path() +
-                                     "\\dest-<Dir>\r\n"
-                                     "[Variables]\r\n0=<Dir>*?HKCU\\" +
-                                     key +
-                                     "*?Dir*?STRING*?first*?DEFAULT\r\n"
-                                     "[Commands]\r\n0=<SystemDir>\\reg.exe*?add HKCU\\" +
-                                     key +
-                                     " /v Dir /d <Dir>-written /f*?HIDE*?BEFORE "
-                                     "INSTALLATION*?YES*?ALL*?NO\r\n"
-                                     "[Payload]\r\n0=payload\\a.txt?<InstallDir>\\a.txt?"
-                                     "OVERWRITE?Yes\r\n");
-    CreateDirectoryA((project + "\\payload").c_str(), nullptr);
-    WriteFileBytes(project + "\\payload\\a.txt", "alpha");
-    ASSERT_TRUE(BuildTestSetup(project, setup));
-
-    SetupRun run = RunSetup(setup, "/S", temp);
-    ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_TRUE(run.boxes.empty());
+    InstallSilentlyWith("InstallationPath=" + work.Path() +
+                        "\\dest-<Dir>\r\n"
+                        "[Variables]\r\n0=<Dir>*?HKCU\\" +
+                        key +
+                        "*?Dir*?STRING*?first*?DEFAULT\r\n"
+                        "[Commands]\r\n0=<SystemDir>\\reg.exe*?add HKCU\\" +
+                        key +
+                        " /v Dir /d <Dir>-written /f*?HIDE*?BEFORE "
+                        "INSTALLATION*?YES*?ALL*?NO\r\n");
     EXPECT_EQ(ReadFileBytes(work / "dest-first-written\\a.txt"), "alpha");
     EXPECT_FALSE(PathExists(work / "dest-first"));
 }

@@ -120,3 +120,18 @@ uint32_t SeedFromEnvironment(const char* name, uint32_t fallback) {
         return static_cast<uint32_t>(std::strtoul(buf, nullptr, 0));
     return fallback;
 }
+
+std::string Escaped(const std::string& bytes) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}

@@ -34,6 +34,9 @@ std::string ReadFileBytes(const std::string& path);
 std::string RandomBytes(size_t size, uint32_t seed);
 bool PathExists(const std::string& path);
 
+// The bytes as a failure message can show them: control and non-ASCII bytes as \xNN.
+std::string Escaped(const std::string& bytes);
+
 // A small generator whose sequence is fixed by its seed on every platform, for seeded
 // tests that must replay the same cases.
 class SeededRng {

@@ -50,22 +50,9 @@ class Gen {
     std::mt19937 rng_;
 };
 
-// Shown in a failure message: every byte outside printable ASCII as \xNN.
+// Shown in a failure message: quoted, every byte outside printable ASCII as \xNN.
 std::string Visible(const std::string& s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out + "\"";
+    return "\"" + Escaped(s) + "\"";
 }
 
 bool StartsWithIgnoringCase(const std::string& s, const std::string& head) {
