@@ -4,7 +4,10 @@
 set -euo pipefail
 
 # The 64-bit compiler builds the tests on hosts that run no 32-bit programs.
+# zlib for the builder's cabinet writer: the Windows builds link MinGW's, the native
+# builder (g++) the system's.
 packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+          libz-mingw-w64-dev g++ zlib1g-dev
           wine wine32:i386 wine64
           xvfb xauth x11-utils imagemagick googletest)
 
