@@ -1,17 +1,18 @@
 #include "app/PreviousInstall.h"
 
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "engine/Commands.h"
-#include "engine/Versions.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/ProcessStart.h"
 #include "platform/Registry.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
-#include "text/SetupLog.h"
+#include "text/Versions.h"
 
 #include <windows.h>
 
@@ -34,7 +35,7 @@ std::string InstalledFolder(const std::string& uninstallString) {
 }
 
 int AskOwnerless(RunContext& ctx, const std::string& text, UINT type) {
-    return ctx.Prompt->MessageBox(nullptr, text, ctx.TitleCaption, type);
+    return ctx.Prompt->MessageBox(nullptr, text, ctx.Lang.TitleCaption, type);
 }
 
 } // namespace
@@ -129,8 +130,8 @@ void EnterUpdateMode(RunContext& ctx) {
     }
 
     const std::string folder = InstalledFolder(copy.uninstallString);
-    ctx.Edit1 = folder;
-    ctx.Edit1Disabled = true;
+    ctx.Wizard.Edit1 = folder;
+    ctx.Wizard.Edit1Disabled = true;
 
     const std::string ini = folder + "\\Uninstall.ini";
     if (!FileExists(ini)) return;
@@ -143,8 +144,8 @@ void EnterUpdateMode(RunContext& ctx) {
     size_t at = UpperCase(group).find(UpperCase(menu));
     if (at != std::string::npos) group.erase(at, menu.size());
     if (group.size() > 2 && group[1] != ':') {
-        ctx.ProgramGroups = {group};
-        ctx.ComboBox1 = group;
-        ctx.ComboBox1Disabled = true;
+        ctx.Wizard.ProgramGroups = {group};
+        ctx.Wizard.ComboBox1 = group;
+        ctx.Wizard.ComboBox1Disabled = true;
     }
 }

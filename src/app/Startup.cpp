@@ -1,22 +1,23 @@
 #include "app/Startup.h"
 
-#include "app/CommandLine.h"
 #include "app/PreviousInstall.h"
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "engine/Commands.h"
 #include "engine/InstallationRun.h"
 #include "package/SetupPackage.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Redirection.h"
+#include "run/CommandLine.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "sysinfo/Requirements.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
-#include "text/SetupLog.h"
 #include "text/UserVariables.h"
+#include "wizard/Appearance.h"
 
 #include <windows.h>
 
@@ -33,23 +34,23 @@ void WriteLogHeader(RunContext& ctx) {
     AddLogLine(ctx, ctx.SetupFile);
     AddLogLine(ctx, ctx.ProductTitle);
     AddLogLine(ctx, NowText());
-    AddLogLine(ctx, TOSInfo::OsName);
+    AddLogLine(ctx, ctx.System.OsName);
     AddLogLine(ctx, ctx.Admin ? "Admin" : "NotAdmin");
 }
 
 void FillUserInformation(RunContext& ctx) {
     std::string user = ExpandText(ctx, "<UserNameVar>");
-    if (user != "<UserNameVar>") ctx.EUser = user;
+    if (user != "<UserNameVar>") ctx.Wizard.EUser = user;
     std::string company = ExpandText(ctx, "<CompanyNameVar>");
-    if (company != "<CompanyNameVar>") ctx.ECompany = company;
-    ctx.ECustomInfo = ExpandText(ctx, "<CustomUserInfoVar>");
-    if (ctx.ECustomInfo == "<CustomUserInfoVar>") ctx.ECustomInfo.clear();
+    if (company != "<CompanyNameVar>") ctx.Wizard.ECompany = company;
+    ctx.Wizard.ECustomInfo = ExpandText(ctx, "<CustomUserInfoVar>");
+    if (ctx.Wizard.ECustomInfo == "<CustomUserInfoVar>") ctx.Wizard.ECustomInfo.clear();
 }
 
 void FillProgramGroups(RunContext& ctx) {
     const std::string group = ExpandText(ctx, ReadSetupString(ctx, "ProgramGroup"));
-    ctx.ProgramGroups = {group};
-    ctx.ComboBox1 = group;
+    ctx.Wizard.ProgramGroups = {group};
+    ctx.Wizard.ComboBox1 = group;
     // The other choices only fill the wizard's list: a silent run does not look for them.
     if (ctx.Silent) return;
     const std::string menu =
@@ -61,26 +62,26 @@ void FillProgramGroups(RunContext& ctx) {
         do {
             std::string name = fd.cFileName;
             if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..")
-                ctx.ProgramGroups.push_back(name + "\\" + group);
+                ctx.Wizard.ProgramGroups.push_back(name + "\\" + group);
         } while (FindNextFileA(h, &fd));
         FindClose(h);
     }
-    ctx.ComboBox1 = ctx.ProgramGroups.front();
+    ctx.Wizard.ComboBox1 = ctx.Wizard.ProgramGroups.front();
 }
 
 void FillDestination(RunContext& ctx) {
-    ctx.Edit1 = ExpandText(ctx, ReadSetupString(ctx, "InstallationPath"));
-    if (int p = FindSwitch(ctx, "/P")) ctx.Edit1 = ExpandText(ctx, ArgumentAfter(ctx, p));
-    if (int d = FindSwitch(ctx, "/D")) ctx.Edit1 = ArgumentAfter(ctx, d);
+    ctx.Wizard.Edit1 = ExpandText(ctx, ReadSetupString(ctx, "InstallationPath"));
+    if (int p = FindSwitch(ctx, "/P")) ctx.Wizard.Edit1 = ExpandText(ctx, ArgumentAfter(ctx, p));
+    if (int d = FindSwitch(ctx, "/D")) ctx.Wizard.Edit1 = ArgumentAfter(ctx, d);
 }
 
 void FillPageTable(RunContext& ctx) {
     static const char* const kPages[] = {
         "DialogWelcome",           "DialogLicense",      "DialogReadme", "DialogUserInfo",
         "DialogDestinationFolder", "DialogProgramGroup", "DialogReady",  "DialogFinish"};
-    ctx.PageTable[0] = ctx.Languages.size() > 1;
+    ctx.Wizard.PageTable[0] = ctx.Lang.Languages.size() > 1;
     for (int i = 0; i < 8; ++i)
-        ctx.PageTable[i + 1] = ReadSetupBool(ctx, kPages[i]);
+        ctx.Wizard.PageTable[i + 1] = ReadSetupBool(ctx, kPages[i]);
 }
 
 void FillItemOptions(RunContext& ctx) {
@@ -88,13 +89,13 @@ void FillItemOptions(RunContext& ctx) {
         const std::string record = UpperCase(ctx.Config->ReadString("Shortcuts", key, ""));
         // "DESKTOP>" also matches <CommonDesktop>.
         if (record.find("DESKTOP>") != std::string::npos)
-            ctx.CheckDesktopVisible = ctx.CheckDesktop = true;
+            ctx.Wizard.CheckDesktopVisible = ctx.Wizard.CheckDesktop = true;
         if (record.find("<QUICKLAUNCH>") != std::string::npos)
-            ctx.CheckQuickLaunchVisible = ctx.CheckQuickLaunch = true;
+            ctx.Wizard.CheckQuickLaunchVisible = ctx.Wizard.CheckQuickLaunch = true;
     }
     if (ctx.Config->SectionExists("Extensions")) {
-        ctx.AssociateCaption = AssociationCaption(ctx);
-        ctx.ShowAssociate = ctx.CheckAssociate = true;
+        ctx.Lang.AssociateCaption = AssociationCaption(ctx);
+        ctx.Lang.ShowAssociate = ctx.Wizard.CheckAssociate = true;
     }
 }
 
@@ -104,11 +105,11 @@ void FormCreate(RunContext& ctx) {
     ctx.Silent = false;
     ctx.Logging = false;
     if (ctx.SetupFile.empty()) ctx.SetupFile = ModulePath();
-    OpenPackage(ctx);
+    // A run started with "/S" shows no window: the pictures are only checked.
+    OpenPackage(ctx, FindSwitch(ctx, "/S") != 0);
+    if (!ApplyAppearance(ctx)) FailSetup(ctx, kExitAppearance);
 
     ctx.UserVariables.clear();
-    ctx.List1.clear();
-    ctx.List2.clear();
     ctx.Config = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\qvsetup.ini");
     ctx.ProductTitle = ConstantValue(ctx, "<AppName>") + " " + ConstantValue(ctx, "<AppVersion>");
     ctx.Is64 = ReadSetupBool(ctx, "64-bit");
@@ -119,9 +120,9 @@ void FormCreate(RunContext& ctx) {
     ctx.PerUser = level == 0 || (level == 2 && !ctx.Admin);
     ctx.Silent = ReadSetupBool(ctx, "SilentInstall") || FindSwitch(ctx, "/S") != 0;
 
-    TOSInfo::GatherSystemInfo(ctx.Is64);
-    ctx.EUser = TOSInfo::OwnerName;
-    ctx.ECompany = TOSInfo::OrganizationName;
+    TOSInfo::GatherSystemInfo(ctx.System, ctx.Is64);
+    ctx.Wizard.EUser = ctx.System.OwnerName;
+    ctx.Wizard.ECompany = ctx.System.OrganizationName;
     if (FindSwitch(ctx, "/L")) {
         ctx.Logging = true;
         WriteLogHeader(ctx);
@@ -130,10 +131,10 @@ void FormCreate(RunContext& ctx) {
     EvaluateVariables(ctx);
     ChooseLanguage(ctx);
 
-    if (ctx.Is64 && TOSInfo::IsWow64()) DisableRedirection(ctx);
+    if (ctx.Is64 && TOSInfo::IsWow64()) DisableRedirection(ctx.Redirection);
     if (!FindSwitch(ctx, "/N")) RunRequirementChecks(ctx);
     RunStartupCommands(ctx);
-    RestoreRedirection(ctx);
+    RestoreRedirection(ctx.Redirection);
 
     FillUserInformation(ctx);
     FillProgramGroups(ctx);

@@ -1,11 +1,11 @@
 // Program entry of the setup runtime: restrict DLL loading, run start-up, then show
 // the wizard until it closes. Everything else lives in the qvruntime library.
-#include "app/CommandLine.h"
-#include "app/RunContext.h"
 #include "app/Startup.h"
 #include "platform/Error.h"
 #include "platform/SystemLibrary.h"
-#include "text/RunEnd.h"
+#include "run/CommandLine.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
 #include "wizard/Unit1.h"
 
 #include <windows.h>

@@ -1,16 +1,17 @@
 #include "engine/Commands.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/ProcessStart.h"
 #include "platform/SystemLibrary.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
 #include "text/UserVariables.h"
 
 #include <shellapi.h>
@@ -182,7 +183,7 @@ void StartProgram(const std::string& program, const std::string& parameters, int
 } // namespace
 
 void RunStartupCommands(RunContext& ctx) {
-    ctx.OpenDialogFile.clear();
+    ctx.Wizard.OpenDialogFile.clear();
     for (const std::string& key : ctx.Config->ReadSection("Commands")) {
         const std::string record = ctx.Config->ReadString("Commands", key, "");
         if (NeedsDataFile(ctx, record)) {
@@ -191,17 +192,17 @@ void RunStartupCommands(RunContext& ctx) {
                 ctx.Prompt->MessageBox(
                     owner,
                     FormatText(LanguageText(ctx, "Messages", 29), ExpandText(ctx, kDataFile)),
-                    ctx.TitleCaption, MB_OK | MB_ICONWARNING);
+                    ctx.Lang.TitleCaption, MB_OK | MB_ICONWARNING);
             // The dialog is asked in a silent run too: without the archive the setup
             // cannot do what it was built for. A second record asking again starts
             // from the file chosen before.
-            std::string chosen = ctx.OpenDialogFile;
+            std::string chosen = ctx.Wizard.OpenDialogFile;
             if (!ctx.Prompt->ChooseDataFile(owner, chosen) || chosen.empty() ||
                 !FileExists(chosen)) {
                 QuitSetup(ctx);
                 return;
             }
-            ctx.OpenDialogFile = chosen;
+            ctx.Wizard.OpenDialogFile = chosen;
         }
         RunCommand(ctx, kStageBeforeInstallation, record);
     }
@@ -217,8 +218,9 @@ void RunCommand(RunContext& ctx, int stage, const std::string& record) {
 
     // A data file chosen at start-up stands in for the missing archive beside the setup.
     std::string text = record;
-    if (!ctx.OpenDialogFile.empty() && FileExists(ctx.OpenDialogFile) && NeedsDataFile(ctx, text))
-        text = ReplaceFirstIgnoreCase(text, kDataFile, ctx.OpenDialogFile);
+    if (!ctx.Wizard.OpenDialogFile.empty() && FileExists(ctx.Wizard.OpenDialogFile) &&
+        NeedsDataFile(ctx, text))
+        text = ReplaceFirstIgnoreCase(text, kDataFile, ctx.Wizard.OpenDialogFile);
 
     const std::vector<std::string> f = SplitRecord(text, "*?");
     if (f.size() != 7) return;
@@ -252,55 +254,6 @@ void RunCommand(RunContext& ctx, int stage, const std::string& record) {
     if (!ctx.Config) return;
 
     if ((when == kUserInformationStage || when == kFolderSelectStage) &&
-        FileExists(ExpandText(ctx, kStopSignal)) && ctx.WizardBack)
-        ctx.WizardBack();
-}
-
-bool RunAndWait(const std::string& program, const std::string& parameters, int show) {
-    // The command line is not cut to a fixed length: a long installation path would
-    // otherwise start a different (or no) program.
-    std::string cmd = "\"" + program + "\" " + parameters;
-    std::string dir = ExcludeTrailingBackslash(ExtractFilePath(program));
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = static_cast<WORD>(show);
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE,
-                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr,
-                        dir.empty() ? nullptr : dir.c_str(), &si, &pi))
-        return false;
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-bool RunElevated(HWND owner, const std::string& program, const std::string& parameters, bool wait,
-                 int show) {
-    SHELLEXECUTEINFOA sei{};
-    sei.cbSize = sizeof sei;
-    sei.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_FLAG_DDEWAIT;
-    if (wait) sei.fMask |= SEE_MASK_NOCLOSEPROCESS;
-    sei.hwnd = owner;
-    sei.lpVerb = "runas";
-    sei.lpFile = program.c_str();
-    sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
-    sei.nShow = show;
-    EnsureCom();
-    if (!ShellExecuteExA(&sei)) return false;
-    // A request the shell handed to a running program gives no process to wait for.
-    if (!wait || !sei.hProcess) return true;
-    for (;;) {
-        ProcessMessages();
-        DWORD code = 0;
-        // An exit code that cannot be read would otherwise keep the loop going forever.
-        if (!GetExitCodeProcess(sei.hProcess, &code)) break;
-        Sleep(100);
-        MSG quit;
-        if (code != STILL_ACTIVE || PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
-            break;
-    }
-    CloseHandle(sei.hProcess);
-    return true;
+        FileExists(ExpandText(ctx, kStopSignal)) && ctx.View.WizardBack)
+        ctx.View.WizardBack();
 }

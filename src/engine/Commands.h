@@ -1,8 +1,6 @@
 // Configured commands and the ways of starting a program.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 
 struct RunContext;
@@ -26,14 +24,3 @@ void RunStartupCommands(RunContext& ctx);
 // wizard stages performs the wizard's Back action while "donotcontinue.txt" lies in
 // the setup temp folder. Wrong records and start failures are passed over silently.
 void RunCommand(RunContext& ctx, int stage, const std::string& record);
-
-// Starts "program" parameters in the program's folder and waits until it ends.
-// True when the program could be started.
-bool RunAndWait(const std::string& program, const std::string& parameters, int show);
-
-// Asks the shell to start program with the verb "runas". True when the shell accepted
-// the request (false when the user declined elevation or the file is missing). With
-// wait, returns once the program has ended (or the application is quitting), serving
-// the window meanwhile.
-bool RunElevated(HWND owner, const std::string& program, const std::string& parameters, bool wait,
-                 int show);

@@ -3,17 +3,18 @@
 // cancel test follow the cabinet's bytes in 2048-byte blocks as the extraction reads them.
 #include "engine/FilePlacement.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "config/SetupKeys.h"
-#include "engine/UninstallRecord.h"
 #include "package/CabSTComps.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/SafePath.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
-#include "text/SetupLog.h"
 
 #include <windows.h>
 
@@ -285,7 +286,7 @@ class Placement {
         const bool record = UpperCase(fields[3]) == "YES";
         profile_.Add(profile_.record, readStart);
 
-        ctx_.LFile = ShortDisplayPath(dest);
+        ctx_.View.LFile = ShortDisplayPath(dest);
         ctx_.ShowInstallView();
 
         // A destination that is not a plain absolute path could lead outside any
@@ -353,7 +354,7 @@ class Placement {
 
     OverwriteAnswer AskOverwrite(const std::string& dest) {
         return ctx_.Prompt->AskOverwrite(
-            Owner(), FormatText(LanguageText(ctx_, "Messages", 12), dest), ctx_.TitleCaption);
+            Owner(), FormatText(LanguageText(ctx_, "Messages", 12), dest), ctx_.Lang.TitleCaption);
     }
 
     // Closing the overwrite question asks to close the wizard, as its Cancel does:
@@ -424,8 +425,8 @@ class Placement {
     }
 
     void ShowProgress(int position) {
-        if (position == ctx_.ProgressBar1) return;
-        ctx_.ProgressBar1 = position;
+        if (position == ctx_.View.ProgressBar1) return;
+        ctx_.View.ProgressBar1 = position;
         ctx_.ShowInstallView();
     }
 

@@ -1,14 +1,14 @@
 #include "engine/InstallationRun.h"
 
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "engine/Commands.h"
 #include "engine/FilePlacement.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Redirection.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 
@@ -23,12 +23,12 @@ using Handler = std::function<void(RunContext&, const std::string&)>;
 // The run's status texts may name constants ("Installing <AppName>..."), like every
 // text of the Install page.
 void SetTask(RunContext& ctx, int index) {
-    ctx.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
+    ctx.View.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
     ctx.ShowInstallView();
 }
 
 void ClearFile(RunContext& ctx) {
-    ctx.LFile.clear();
+    ctx.View.LFile.clear();
     ctx.ShowInstallView();
 }
 
@@ -54,21 +54,21 @@ void AnnounceEnvironmentChange() {
 
 void RunInstallation(RunContext& ctx) {
     // 1. Preparation: every later <InstallDir> sees the normalised folder.
-    ctx.Edit1 = ExcludeTrailingBackslash(Trim(ctx.Edit1));
-    ctx.ProgressBar1 = 0;
+    ctx.Wizard.Edit1 = ExcludeTrailingBackslash(Trim(ctx.Wizard.Edit1));
+    ctx.View.ProgressBar1 = 0;
     ctx.Errors = false;
     ctx.Cancel = false;
     SetTask(ctx, 2);
 
     OpenUninstallRecord(ctx);
-    if (ctx.Is64) DisableRedirection(ctx);
+    if (ctx.Is64) DisableRedirection(ctx.Redirection);
     ProcessMessages();
 
     if (PlaceFiles(ctx) == PlacementResult::MalformedRecord) {
         // The run ends here, normally: nothing after the files, no record placed.
         // Redirection is put back all the same, for whatever the process does next.
         CloseUninstallRecord(ctx);
-        RestoreRedirection(ctx);
+        RestoreRedirection(ctx.Redirection);
         return;
     }
     RecordProgramFiles(ctx);
@@ -77,7 +77,7 @@ void RunInstallation(RunContext& ctx) {
     SectionLoop(ctx, "Shortcuts", CreateShortcut);
     ClearFile(ctx);
 
-    if (ctx.ShowAssociate && ctx.CheckAssociate) {
+    if (ctx.Lang.ShowAssociate && ctx.Wizard.CheckAssociate) {
         SetTask(ctx, 6);
         SectionLoop(ctx, "Extensions", CreateAssociation);
         ClearFile(ctx);
@@ -105,8 +105,8 @@ void RunInstallation(RunContext& ctx) {
         RunCommand(c, kStageAfterInstallation, record);
     });
 
-    RestoreRedirection(ctx);
-    ctx.ProgressBar1 = 100;
+    RestoreRedirection(ctx.Redirection);
+    ctx.View.ProgressBar1 = 100;
     SetTask(ctx, 10);
     ProcessMessages();
 

@@ -2,14 +2,14 @@
 // extension, through a file type class named after the extension.
 #include "items/ItemHandlers.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
 
 #include <windows.h>
 

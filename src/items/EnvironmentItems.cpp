@@ -2,14 +2,14 @@
 // environment variable in the registry, and what the uninstaller needs to undo it.
 #include "items/ItemHandlers.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
-#include "text/SetupLog.h"
 
 #include <windows.h>
 

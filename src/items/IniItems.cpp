@@ -2,14 +2,14 @@
 // profile functions, and what the uninstaller needs to take it out again.
 #include "items/ItemHandlers.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
 
 #include <windows.h>
 

@@ -13,3 +13,6 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record);    // [Regis
 void WriteIniItem(RunContext& ctx, const std::string& record);         // [INI]
 void WriteEnvironmentItem(RunContext& ctx, const std::string& record); // [Environments]
 void ProcessOtherItem(RunContext& ctx, const std::string& record);     // [Others]
+
+// Hands the updater records (BuildUpdaterRecords) to WriteRegistryItem and WriteIniItem.
+void WriteUpdaterSettings(RunContext& ctx);

@@ -2,17 +2,18 @@
 // self-registering library, a type library, the screen saver or the wallpaper.
 #include "items/ItemHandlers.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/FilePlacement.h"
-#include "engine/UninstallRecord.h"
+#include "platform/ContainedCall.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
 
 #include <oleauto.h>
 #include <shellapi.h>
@@ -158,7 +159,7 @@ void ProcessOtherItem(RunContext& ctx, const std::string& record) {
     const bool keep = UpperCase(f[2]) == "YES";
 
     auto status = [&](int index) {
-        ctx.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
+        ctx.View.LTask = ExpandText(ctx, LanguageText(ctx, "Install", index));
         ctx.ShowInstallView();
     };
     if (kind == "FONT") {

@@ -1,15 +1,15 @@
 // [Registry] records: creates a key (and its missing parents) in the chosen view,
 // writes one value, and tells the uninstall record what this setup made.
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
 
 #include <windows.h>
 

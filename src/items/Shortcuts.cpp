@@ -3,16 +3,16 @@
 // through the system's shell-link object and recorded for the uninstaller.
 #include "items/ItemHandlers.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/FilePlacement.h"
-#include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
 
 #include <objbase.h>
 #include <objidl.h>
@@ -36,10 +36,11 @@ bool Contains(const std::string& upperText, const char* what) {
 // looked at, so a desktop mentioned in any field ties the record to the desktop box.
 bool RecordApplies(const RunContext& ctx, const std::string& record) {
     const std::string up = UpperCase(record);
-    if ((Contains(up, "<PROGRAMGROUP>") || Contains(up, "PROGRAMSMENU>")) && ctx.CheckPrograms)
+    if ((Contains(up, "<PROGRAMGROUP>") || Contains(up, "PROGRAMSMENU>")) &&
+        ctx.Wizard.CheckPrograms)
         return false;
-    if (Contains(up, "DESKTOP>") && !ctx.CheckDesktop) return false;
-    if (Contains(up, "<QUICKLAUNCH>") && !ctx.CheckQuickLaunch) return false;
+    if (Contains(up, "DESKTOP>") && !ctx.Wizard.CheckDesktop) return false;
+    if (Contains(up, "<QUICKLAUNCH>") && !ctx.Wizard.CheckQuickLaunch) return false;
     return true;
 }
 
@@ -206,7 +207,7 @@ void MakeShortcut(RunContext& ctx, const std::vector<std::string>& fields) {
     f.iconIndex = IconIndex(fields[6]);
     f.showCmd = ShowCommand(fields[7]);
 
-    ctx.LFile = ShortDisplayPath(f.path);
+    ctx.View.LFile = ShortDisplayPath(f.path);
     ctx.ShowInstallView();
 
     // Refused before any folder is made, so nothing lands outside the named place.

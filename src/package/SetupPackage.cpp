@@ -1,12 +1,10 @@
 #include "package/SetupPackage.h"
 
-#include "app/CommandLine.h"
-#include "app/RunContext.h"
 #include "package/CabSTComps.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
-#include "text/RunEnd.h"
-#include "wizard/Appearance.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
 
 #include <cstring>
 #include <memory>
@@ -189,7 +187,7 @@ std::string DrawSetupTempDir(const std::string& tempDir) {
     return tempDir + name;
 }
 
-uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
+uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile, bool headersOnly) {
     HandleCloser file{CreateFileA(setupFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
     if (file.h == INVALID_HANDLE_VALUE) return kExitAbort;
@@ -227,20 +225,18 @@ uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile) {
 
     ProcessMessages();
     const std::string wizard = dir + "\\qvwizard.bmp", header = dir + "\\qvheader.bmp";
-    if (FindSwitch(ctx, "/S")) {
+    if (headersOnly) {
         if (!IsLoadableBitmapFile(wizard) || !IsLoadableBitmapFile(header)) return kExitPicture;
     } else {
         ctx.WizardPicture = LoadPicture(wizard);
         ctx.HeaderPicture = LoadPicture(header);
         if (!ctx.WizardPicture || !ctx.HeaderPicture) return kExitPicture;
     }
-
-    if (!ApplyAppearance(ctx)) return kExitAppearance;
     return 0;
 }
 
-void OpenPackage(RunContext& ctx) {
+void OpenPackage(RunContext& ctx, bool headersOnly) {
     ctx.SetupTempDir = DrawSetupTempDir(TempDir());
-    uint32_t code = UnpackSetupPackage(ctx, ctx.SetupFile);
+    uint32_t code = UnpackSetupPackage(ctx, ctx.SetupFile, headersOnly);
     if (code != 0) FailSetup(ctx, code);
 }

@@ -60,11 +60,12 @@ TrailerInfo FindTrailer(HANDLE file, uint64_t fileSize);
 std::string DrawSetupTempDir(const std::string& tempDir);
 
 // Copies S bytes in front of the trailer into "qvsetup.cab" inside a newly created
-// setup temp folder and unpacks it there, then loads the two wizard pictures and
-// applies the appearance settings. Returns 0 on success, else the stage code that
-// FailSetup must end the run with. ctx.SetupTempDir must already hold the folder.
-uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile);
+// setup temp folder and unpacks it there, then loads the two wizard pictures (with
+// headersOnly, a run that shows no window, only checks that they could be loaded).
+// Returns 0 on success, else the stage code that FailSetup must end the run with.
+// ctx.SetupTempDir must already hold the folder.
+uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile, bool headersOnly);
 
 // The first step of start-up: draws the setup temp folder and unpacks the package of
 // ctx.SetupFile (the running program). Does not return on failure (FailSetup).
-void OpenPackage(RunContext& ctx);
+void OpenPackage(RunContext& ctx, bool headersOnly);

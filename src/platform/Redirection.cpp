@@ -1,7 +1,5 @@
 #include "platform/Redirection.h"
 
-#include "app/RunContext.h"
-
 #include <windows.h>
 
 namespace {
@@ -11,18 +9,18 @@ template <typename Fn> Fn Kernel32(const char* name) {
 }
 } // namespace
 
-void DisableRedirection(RunContext& ctx) {
-    if (ctx.RedirectionOff) return;
+void DisableRedirection(FsRedirection& r) {
+    if (r.Off) return;
     using DisableFn = BOOL(WINAPI*)(PVOID*);
     auto disable = Kernel32<DisableFn>("Wow64DisableWow64FsRedirection");
-    ctx.RedirectionState = nullptr;
-    if (disable && disable(&ctx.RedirectionState)) ctx.RedirectionOff = true;
+    r.State = nullptr;
+    if (disable && disable(&r.State)) r.Off = true;
 }
 
-void RestoreRedirection(RunContext& ctx) {
-    if (!ctx.RedirectionOff) return;
+void RestoreRedirection(FsRedirection& r) {
+    if (!r.Off) return;
     using RevertFn = BOOL(WINAPI*)(PVOID);
     auto revert = Kernel32<RevertFn>("Wow64RevertWow64FsRedirection");
-    if (revert) revert(ctx.RedirectionState);
-    ctx.RedirectionOff = false;
+    if (revert) revert(r.State);
+    r.Off = false;
 }

@@ -3,9 +3,13 @@
 // by name: they do not exist on every system, and every failure is ignored.
 #pragma once
 
-struct RunContext;
+// Whether this process switched redirection off, and the state to put back.
+struct FsRedirection {
+    bool Off = false;
+    void* State = nullptr;
+};
 
-// Switches redirection off when the run has not already done so.
-void DisableRedirection(RunContext& ctx);
+// Switches redirection off when it is not already off through r.
+void DisableRedirection(FsRedirection& r);
 // Restores the state saved by DisableRedirection, if it switched anything off.
-void RestoreRedirection(RunContext& ctx);
+void RestoreRedirection(FsRedirection& r);

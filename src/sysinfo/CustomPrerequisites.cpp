@@ -1,16 +1,16 @@
 #include "sysinfo/CustomPrerequisites.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/Versions.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
 #include "sysinfo/OpenLink.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
+#include "text/Versions.h"
 
 #include <windows.h>
 
@@ -107,8 +107,8 @@ void CheckCustomPrerequisite(RunContext& ctx, const std::string& record) {
     const bool view64 = ctx.Is64 && platform == "X64";
     while (!CustomConditionMet(condition, path, value, view64)) {
         const std::string text = FormatText(LanguageText(ctx, "Messages", 27), name);
-        if (ctx.Prompt->MessageBox(nullptr, text, ctx.TitleCaption, MB_YESNO | MB_ICONWARNING) !=
-                IDYES ||
+        if (ctx.Prompt->MessageBox(nullptr, text, ctx.Lang.TitleCaption,
+                                   MB_YESNO | MB_ICONWARNING) != IDYES ||
             !OpenLink(ctx, link, true, true))
             return RefuseSetup(ctx);
         // The pause lets the installer that just ran settle before the condition is

@@ -1,9 +1,9 @@
 #include "sysinfo/OpenLink.h"
 
-#include "app/RunContext.h"
-#include "engine/Commands.h"
 #include "platform/FileUtil.h"
+#include "platform/ProcessStart.h"
 #include "platform/SystemLibrary.h"
+#include "run/RunContext.h"
 #include "text/Language.h"
 
 #include <windows.h>

@@ -1,14 +1,14 @@
 #include "sysinfo/Requirements.h"
 
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "platform/MessagePump.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
 #include "sysinfo/CustomPrerequisites.h"
 #include "sysinfo/OpenLink.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
 
 #include <windows.h>
 
@@ -25,7 +25,7 @@ std::string Message(const RunContext& ctx, int index, const std::string& arg = "
 }
 
 int Ask(RunContext& ctx, int index, const std::string& arg, UINT buttons) {
-    return ctx.Prompt->MessageBox(nullptr, Message(ctx, index, arg), ctx.TitleCaption,
+    return ctx.Prompt->MessageBox(nullptr, Message(ctx, index, arg), ctx.Lang.TitleCaption,
                                   buttons | MB_ICONWARNING);
 }
 
@@ -114,7 +114,7 @@ bool VersionAtLeast(const std::string& installed, const std::string& required) {
 
 void WarnUnlessSilent(RunContext& ctx, const std::string& text) {
     if (!ctx.Silent)
-        ctx.Prompt->MessageBox(nullptr, text, ctx.TitleCaption, MB_OK | MB_ICONWARNING);
+        ctx.Prompt->MessageBox(nullptr, text, ctx.Lang.TitleCaption, MB_OK | MB_ICONWARNING);
 }
 
 void RunRequirementChecks(RunContext& ctx) {
@@ -124,7 +124,7 @@ void RunRequirementChecks(RunContext& ctx) {
         WarnUnlessSilent(ctx, Message(ctx, 2));
         return RefuseSetup(ctx);
     }
-    if (!ReadSetupBool(ctx, TOSInfo::OsName) &&
+    if (!ReadSetupBool(ctx, ctx.System.OsName) &&
         (ctx.Silent || Ask(ctx, 3, SupportedSystemsList(ctx), MB_YESNO) != IDYES))
         return RefuseSetup(ctx);
     if (ReadSetupBool(ctx, "Admin") && !ctx.Admin) {

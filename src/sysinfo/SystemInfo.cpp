@@ -128,17 +128,15 @@ TOSInfo::ProductFacts TOSInfo::ReadProductFacts(HKEY root, const std::string& ke
     return facts;
 }
 
-void TOSInfo::GatherSystemInfo(bool view64) {
-    OsName = UnknownOsName;
-    OwnerName.clear();
-    OrganizationName.clear();
+void TOSInfo::GatherSystemInfo(SystemFacts& out, bool view64) {
+    out = SystemFacts();
     ProductFacts facts =
         ReadProductFacts(HKEY_LOCAL_MACHINE, kProductKey, RegistryReadAccess(view64));
-    OwnerName = facts.Owner;
-    OrganizationName = facts.Organization;
+    out.OwnerName = facts.Owner;
+    out.OrganizationName = facts.Organization;
     OSVERSIONINFOA info;
     if (QueryVersion(info))
-        OsName = OsNameFor(info.dwMajorVersion, info.dwMinorVersion, facts.Server);
+        out.OsName = OsNameFor(info.dwMajorVersion, info.dwMinorVersion, facts.Server);
 }
 
 bool TOSInfo::IsWow64() {

@@ -1,7 +1,9 @@
 // What the setup asks about the machine it runs on: the Windows name, 64-bit
 // Windows, the user's rights, file versions and running programs. All operations
-// are class-level; the three text fields exist once per process.
+// are class-level; what start-up learns is kept in the run context's SystemFacts.
 #pragma once
+
+#include "run/RunContext.h"
 
 #include <windows.h>
 
@@ -12,19 +14,13 @@ class TOSInfo {
   public:
     TOSInfo() = delete;
 
-    // Initial value of OsName, and its value for any system the table of
-    // OsNameFor does not know. The missing "n" is part of the configuration
-    // format: setups name their system requirements by these texts.
-    static constexpr const char* UnknownOsName = "Windows Unknow";
+    // The value of OsName for any system the table of OsNameFor does not know.
+    static constexpr const char* UnknownOsName = SystemFacts::UnknownOsName;
 
-    static inline std::string OsName = UnknownOsName;
-    static inline std::string OwnerName;
-    static inline std::string OrganizationName;
-
-    // Fills OsName, OwnerName and OrganizationName. view64 is the setup's
+    // Fills facts (OsName, OwnerName and OrganizationName). view64 is the setup's
     // 64-bit mark: the Windows product key is then read in the 64-bit registry
     // view. Never fails; what cannot be read stays at its initial value.
-    static void GatherSystemInfo(bool view64);
+    static void GatherSystemInfo(SystemFacts& facts, bool view64);
 
     // True when this (32-bit) process runs on 64-bit Windows. Asked afresh each
     // time. Throws RuntimeError("Bad process handle") when the system

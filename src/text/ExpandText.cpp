@@ -1,6 +1,6 @@
 #include "text/ExpandText.h"
 
-#include "app/RunContext.h"
+#include "run/RunContext.h"
 
 #include <exception>
 #include <optional>

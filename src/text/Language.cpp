@@ -1,11 +1,11 @@
 #include "text/Language.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "config/SetupKeys.h"
 #include "platform/FileUtil.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
-#include "text/RunEnd.h"
 
 #include <windows.h>
 
@@ -112,17 +112,17 @@ std::string LanguageFilePath(const RunContext& ctx, const std::string& name) {
 }
 
 void ChooseLanguage(RunContext& ctx) {
-    ctx.Languages = ListLanguages(ctx.SetupTempDir);
-    ctx.LanguageIndex = -1;
-    if (ctx.Languages.empty()) {
+    ctx.Lang.Languages = ListLanguages(ctx.SetupTempDir);
+    ctx.Lang.LanguageIndex = -1;
+    if (ctx.Lang.Languages.empty()) {
         FailSetup(ctx, kExitNoLanguage);
         return;
     }
 
     int selected = -1;
     const std::string wanted = ReadSetupString(ctx, "DefaultLanguage");
-    for (size_t i = 0; i < ctx.Languages.size(); ++i) {
-        if (SameText(ctx.Languages[i], wanted)) {
+    for (size_t i = 0; i < ctx.Lang.Languages.size(); ++i) {
+        if (SameText(ctx.Lang.Languages[i], wanted)) {
             selected = static_cast<int>(i);
             break;
         }
@@ -131,18 +131,19 @@ void ChooseLanguage(RunContext& ctx) {
     if (ReadSetupBool(ctx, "AutoDetectLanguage")) {
         // Compared as text: "01033" is not 1033.
         const std::string system = std::to_string(GetSystemDefaultLangID());
-        for (size_t i = 0; i < ctx.Languages.size(); ++i) {
-            TIniFile file(LanguageFilePath(ctx, ctx.Languages[i]));
+        for (size_t i = 0; i < ctx.Lang.Languages.size(); ++i) {
+            TIniFile file(LanguageFilePath(ctx, ctx.Lang.Languages[i]));
             if (file.ReadString("Info", "id", "") == system) selected = static_cast<int>(i);
         }
     }
 
     // Neither rule chose, or the chosen file went unreadable: the first readable entry,
     // so every text of the run comes from a real language file.
-    if (selected < 0 || !CanRead(LanguageFilePath(ctx, ctx.Languages[selected]))) {
+    if (selected < 0 || !CanRead(LanguageFilePath(ctx, ctx.Lang.Languages[selected]))) {
         selected = -1;
-        for (size_t i = 0; i < ctx.Languages.size() && selected < 0; ++i)
-            if (CanRead(LanguageFilePath(ctx, ctx.Languages[i]))) selected = static_cast<int>(i);
+        for (size_t i = 0; i < ctx.Lang.Languages.size() && selected < 0; ++i)
+            if (CanRead(LanguageFilePath(ctx, ctx.Lang.Languages[i])))
+                selected = static_cast<int>(i);
     }
     if (selected < 0) {
         FailSetup(ctx, kExitNoLanguage);
@@ -152,24 +153,24 @@ void ChooseLanguage(RunContext& ctx) {
 }
 
 void SelectLanguage(RunContext& ctx, int index) {
-    if (index < 0 || static_cast<size_t>(index) >= ctx.Languages.size()) return;
-    ctx.LanguageIndex = index;
-    ctx.ComboLng = ctx.Languages[index];
-    ApplyLanguage(ctx, LanguageFilePath(ctx, ctx.ComboLng));
+    if (index < 0 || static_cast<size_t>(index) >= ctx.Lang.Languages.size()) return;
+    ctx.Lang.LanguageIndex = index;
+    ctx.Wizard.ComboLng = ctx.Lang.Languages[index];
+    ApplyLanguage(ctx, LanguageFilePath(ctx, ctx.Wizard.ComboLng));
 }
 
 void ApplyLanguage(RunContext& ctx, const std::string& path) {
     ctx.Language = std::make_unique<TIniFile>(path);
-    ctx.TitleCaption = ExpandText(ctx, LanguageText(ctx, "Title", 0));
-    ctx.LanguageLabel1 = ExpandText(ctx, LanguageText(ctx, "Language", 0));
-    ctx.LanguageLabel2 = ExpandText(ctx, LanguageText(ctx, "Language", 1));
-    ctx.BtnBackCaption = LanguageText(ctx, "Buttons", 0);
-    ctx.BtnNextCaption = LanguageText(ctx, "Buttons", 1);
-    ctx.BtnCancelCaption = LanguageText(ctx, "Buttons", 2);
+    ctx.Lang.TitleCaption = ExpandText(ctx, LanguageText(ctx, "Title", 0));
+    ctx.Lang.LanguageLabel1 = ExpandText(ctx, LanguageText(ctx, "Language", 0));
+    ctx.Lang.LanguageLabel2 = ExpandText(ctx, LanguageText(ctx, "Language", 1));
+    ctx.Lang.BtnBackCaption = LanguageText(ctx, "Buttons", 0);
+    ctx.Lang.BtnNextCaption = LanguageText(ctx, "Buttons", 1);
+    ctx.Lang.BtnCancelCaption = LanguageText(ctx, "Buttons", 2);
     if (ctx.Config && ctx.Config->SectionExists("Extensions")) {
-        ctx.AssociateCaption = AssociationCaption(ctx);
-        ctx.ShowAssociate = true;
-        ctx.CheckAssociate = true;
+        ctx.Lang.AssociateCaption = AssociationCaption(ctx);
+        ctx.Lang.ShowAssociate = true;
+        ctx.Wizard.CheckAssociate = true;
     }
 }
 

@@ -17,7 +17,7 @@ std::vector<std::string> ListLanguages(const std::string& folder);
 // <SetupTempDir> + "\" + name + "qv.lng".
 std::string LanguageFilePath(const RunContext& ctx, const std::string& name);
 
-// Start-up's language step: lists the languages into ctx.Languages, selects one and
+// Start-up's language step: lists the languages into ctx.Lang.Languages, selects one and
 // applies it. Selection: the first entry equal to [Setup] DefaultLanguage (ignoring
 // case); then, with AutoDetectLanguage, every entry whose [Info] id equals the system
 // locale's language identifier as text replaces it (the last match wins; a file that
@@ -33,7 +33,7 @@ void ChooseLanguage(RunContext& ctx);
 void ApplyLanguage(RunContext& ctx, const std::string& path);
 
 // A new selection in the language list (ComboLngChange): records it in
-// ctx.LanguageIndex and ctx.ComboLng and applies that language. An index outside the
+// ctx.Lang.LanguageIndex and ctx.Wizard.ComboLng and applies that language. An index outside the
 // list does nothing.
 void SelectLanguage(RunContext& ctx, int index);
 

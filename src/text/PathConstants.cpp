@@ -1,8 +1,8 @@
 #include "text/PathConstants.h"
 
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
+#include "run/RunContext.h"
 
 #include <shlobj.h>
 #include <windows.h>
@@ -195,7 +195,7 @@ Value Compute(const RunContext& ctx, PathConstant c) {
         v = ExtractFilePath(RunningSetupFile(ctx));
         break;
     case P::InstallDir:
-        v = ctx.Edit1;
+        v = ctx.Wizard.Edit1;
         break;
     case P::SentTo:
         v = ShellFolder(CSIDL_SENDTO);
@@ -244,7 +244,8 @@ Value Compute(const RunContext& ctx, PathConstant c) {
         v = ShellFolder(CSIDL_COMMON_STARTUP);
         break;
     case P::ProgramGroup:
-        v = Of(ctx, ctx.PerUser ? P::ProgramsMenu : P::CommonProgramsMenu) + "\\" + ctx.ComboBox1;
+        v = Of(ctx, ctx.PerUser ? P::ProgramsMenu : P::CommonProgramsMenu) + "\\" +
+            ctx.Wizard.ComboBox1;
         break;
     case P::QuickLaunch:
         v = Of(ctx, P::AppData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
@@ -265,10 +266,10 @@ Value Compute(const RunContext& ctx, PathConstant c) {
         v = SetupKey(ctx, "SupportLink");
         break;
     case P::UserName:
-        v = ctx.EUser;
+        v = ctx.Wizard.EUser;
         break;
     case P::UserCompany:
-        v = ctx.ECompany;
+        v = ctx.Wizard.ECompany;
         break;
     case P::Date:
         v = ShortDate();
@@ -289,10 +290,10 @@ Value Compute(const RunContext& ctx, PathConstant c) {
         v = ParentFolder(Of(ctx, P::CommonDesktop));
         break;
     case P::CustomUserInfo:
-        v = ctx.ECustomInfo;
+        v = ctx.Wizard.ECustomInfo;
         break;
     case P::Language:
-        v = ctx.ComboLng;
+        v = ctx.Wizard.ComboLng;
         break;
     case P::Lng:
         v = LanguageInfo(ctx, "lng");
@@ -317,7 +318,7 @@ Value Compute(const RunContext& ctx, PathConstant c) {
                          "ProgramFilesDir");
         break;
     case P::InstallDrive:
-        v = InstallDrive(ctx.Edit1);
+        v = InstallDrive(ctx.Wizard.Edit1);
         break;
     case P::ProgramFiles86:
         v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir (x86)",

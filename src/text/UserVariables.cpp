@@ -1,11 +1,11 @@
 #include "text/UserVariables.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
 #include "text/ExpandText.h"
-#include "text/RunEnd.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #include "wizard/Appearance.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "run/RunContext.h"
 
 #include <windows.h>
 

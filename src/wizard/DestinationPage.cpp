@@ -1,9 +1,9 @@
 // The Destination page: the folder field, the space display, the Next check and the
 // folder browser.
-#include "app/CommandLine.h"
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "platform/FileUtil.h"
+#include "run/CommandLine.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 #include "wizard/ControlIds.h"
@@ -52,15 +52,15 @@ int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM lParam, LPARAM data) {
 } // namespace
 
 void TForm1::SetupDestinationPage() {
-    if (!ctx_.Edit1Disabled && userInfoTyped_) {
+    if (!ctx_.Wizard.Edit1Disabled && userInfoTyped_) {
         // The configured folder may name the user's details: it follows them.
         std::string folder = ExpandText(ctx_, ReadSetupString(ctx_, "InstallationPath"));
         if (int p = FindSwitch(ctx_, "/P")) folder = ExpandText(ctx_, ArgumentAfter(ctx_, p));
         SetText(kIdEdit1, folder);
-        ctx_.Edit1 = folder;
+        ctx_.Wizard.Edit1 = folder;
     }
     SetLangTexts("DestinationFolder", {kIdText1, kIdText2, kIdLabel10});
-    const bool browse = !ctx_.Edit1Disabled;
+    const bool browse = !ctx_.Wizard.Edit1Disabled;
     SetVisible(kIdLabel6, browse);
     if (browse) SetText(kIdLabel6, Lang("DestinationFolder", 3));
     SetText(kIdGroupBox1, Lang("DestinationFolder", 4));
@@ -69,7 +69,7 @@ void TForm1::SetupDestinationPage() {
     SetText(kIdLSpaceRequired,
             ExpandText(ctx_, FormatText(LanguageText(ctx_, "DestinationFolder", 5),
                                         FormatSize(required, DecimalSeparator()))));
-    UpdateSpaceFree(ctx_.Edit1);
+    UpdateSpaceFree(ctx_.Wizard.Edit1);
 }
 
 void TForm1::UpdateSpaceFree(const std::string& folder) {
@@ -81,10 +81,10 @@ void TForm1::UpdateSpaceFree(const std::string& folder) {
 bool TForm1::CheckDestination() {
     const std::string folder = Trim(Text(kIdEdit1));
     SetText(kIdEdit1, folder);
-    ctx_.Edit1 = folder;
+    ctx_.Wizard.Edit1 = folder;
     switch (ClassifyDestination(folder)) {
     case DestinationCheck::TooShort:
-        ctx_.Prompt->MessageBox(wnd_, Lang("DestinationFolder", 1), ctx_.TitleCaption,
+        ctx_.Prompt->MessageBox(wnd_, Lang("DestinationFolder", 1), ctx_.Lang.TitleCaption,
                                 MB_OK | MB_ICONWARNING);
         Focus(kIdEdit1);
         return false;
@@ -94,7 +94,7 @@ bool TForm1::CheckDestination() {
         UpdateSpaceFree(folder);
         const std::string question = ExpandText(
             ctx_, FormatText(LanguageText(ctx_, "DestinationFolder", 7), folder.substr(0, 2)));
-        if (ctx_.Prompt->MessageBox(wnd_, question, ctx_.TitleCaption,
+        if (ctx_.Prompt->MessageBox(wnd_, question, ctx_.Lang.TitleCaption,
                                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES)
             return true;
         Focus(kIdButton4);
@@ -126,7 +126,7 @@ void TForm1::Button4Click() {
     const std::string path = BrowseResult(folder, last, mode);
     if (path.empty()) return;
     SetText(kIdEdit1, path);
-    ctx_.Edit1 = path;
+    ctx_.Wizard.Edit1 = path;
     UpdateSpaceFree(path);
     Focus(kIdBtnNext);
 }

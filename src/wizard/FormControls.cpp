@@ -1,5 +1,5 @@
 // The wizard's controls, fonts and backgrounds: a fixed layout of 500 x 362 pixels.
-#include "app/RunContext.h"
+#include "run/RunContext.h"
 #include "wizard/Appearance.h"
 #include "wizard/ControlIds.h"
 #include "wizard/Unit1.h"

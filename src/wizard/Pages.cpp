@@ -1,10 +1,10 @@
 // What each wizard page shows when it is set up, and the events of its controls.
 // Texts are read from the current language file at every display.
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
+#include "platform/FileUtil.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "platform/FileUtil.h"
 #include "wizard/ControlIds.h"
 #include "wizard/PageRules.h"
 #include "wizard/Unit1.h"
@@ -52,43 +52,43 @@ bool TForm1::SetupFlag(const char* key) const {
 void TForm1::FillFromContext() {
     updating_ = true;
     HWND lng = Ctl(kIdComboLng);
-    for (const std::string& name : ctx_.Languages)
+    for (const std::string& name : ctx_.Lang.Languages)
         SendMessageA(lng, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    SendMessageA(lng, CB_SETCURSEL, ctx_.LanguageIndex, 0);
+    SendMessageA(lng, CB_SETCURSEL, ctx_.Lang.LanguageIndex, 0);
     HWND group = Ctl(kIdComboBox1);
-    for (const std::string& g : ctx_.ProgramGroups)
+    for (const std::string& g : ctx_.Wizard.ProgramGroups)
         SendMessageA(group, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(g.c_str()));
     updating_ = false;
-    SetText(kIdComboBox1, ctx_.ComboBox1);
-    SetText(kIdEdit1, ctx_.Edit1);
-    SetText(kIdEUser, ctx_.EUser);
-    SetText(kIdECompany, ctx_.ECompany);
-    SetText(kIdECustomInfo, ctx_.ECustomInfo);
-    SetChecked(kIdCheckPrograms, ctx_.CheckPrograms);
-    SetChecked(kIdCheckDesktop, ctx_.CheckDesktop);
-    SetChecked(kIdCheckQuick, ctx_.CheckQuickLaunch);
-    SetChecked(kIdCheckAssociate, ctx_.CheckAssociate);
-    SetVisible(kIdCheckDesktop, ctx_.CheckDesktopVisible);
-    SetVisible(kIdCheckQuick, ctx_.CheckQuickLaunchVisible);
-    SetVisible(kIdCheckAssociate, ctx_.ShowAssociate);
+    SetText(kIdComboBox1, ctx_.Wizard.ComboBox1);
+    SetText(kIdEdit1, ctx_.Wizard.Edit1);
+    SetText(kIdEUser, ctx_.Wizard.EUser);
+    SetText(kIdECompany, ctx_.Wizard.ECompany);
+    SetText(kIdECustomInfo, ctx_.Wizard.ECustomInfo);
+    SetChecked(kIdCheckPrograms, ctx_.Wizard.CheckPrograms);
+    SetChecked(kIdCheckDesktop, ctx_.Wizard.CheckDesktop);
+    SetChecked(kIdCheckQuick, ctx_.Wizard.CheckQuickLaunch);
+    SetChecked(kIdCheckAssociate, ctx_.Wizard.CheckAssociate);
+    SetVisible(kIdCheckDesktop, ctx_.Wizard.CheckDesktopVisible);
+    SetVisible(kIdCheckQuick, ctx_.Wizard.CheckQuickLaunchVisible);
+    SetVisible(kIdCheckAssociate, ctx_.Lang.ShowAssociate);
     // Update mode: the installed copy's folder and group are fixed.
-    Enable(kIdEdit1, !ctx_.Edit1Disabled);
-    Enable(kIdButton4, !ctx_.Edit1Disabled);
-    Enable(kIdComboBox1, !ctx_.ComboBox1Disabled && !ctx_.CheckPrograms);
-    Enable(kIdCheckPrograms, !ctx_.ComboBox1Disabled);
+    Enable(kIdEdit1, !ctx_.Wizard.Edit1Disabled);
+    Enable(kIdButton4, !ctx_.Wizard.Edit1Disabled);
+    Enable(kIdComboBox1, !ctx_.Wizard.ComboBox1Disabled && !ctx_.Wizard.CheckPrograms);
+    Enable(kIdCheckPrograms, !ctx_.Wizard.ComboBox1Disabled);
 }
 
 void TForm1::PullFields() {
     if (!wnd_) return;
-    ctx_.Edit1 = Text(kIdEdit1);
-    ctx_.ComboBox1 = Text(kIdComboBox1);
-    ctx_.EUser = Text(kIdEUser);
-    ctx_.ECompany = Text(kIdECompany);
-    ctx_.ECustomInfo = Text(kIdECustomInfo);
-    ctx_.CheckPrograms = Checked(kIdCheckPrograms);
-    ctx_.CheckDesktop = Checked(kIdCheckDesktop);
-    ctx_.CheckQuickLaunch = Checked(kIdCheckQuick);
-    ctx_.CheckAssociate = Checked(kIdCheckAssociate);
+    ctx_.Wizard.Edit1 = Text(kIdEdit1);
+    ctx_.Wizard.ComboBox1 = Text(kIdComboBox1);
+    ctx_.Wizard.EUser = Text(kIdEUser);
+    ctx_.Wizard.ECompany = Text(kIdECompany);
+    ctx_.Wizard.ECustomInfo = Text(kIdECustomInfo);
+    ctx_.Wizard.CheckPrograms = Checked(kIdCheckPrograms);
+    ctx_.Wizard.CheckDesktop = Checked(kIdCheckDesktop);
+    ctx_.Wizard.CheckQuickLaunch = Checked(kIdCheckQuick);
+    ctx_.Wizard.CheckAssociate = Checked(kIdCheckAssociate);
 }
 
 void TForm1::SetupPage(int page) {
@@ -157,18 +157,18 @@ void TForm1::SetupLanguagePage() {
 void TForm1::ComboLngChange() {
     const int index = static_cast<int>(SendMessageA(Ctl(kIdComboLng), CB_GETCURSEL, 0, 0));
     SelectLanguage(ctx_, index);
-    SetWindowTextA(wnd_, ctx_.TitleCaption.c_str());
-    SetText(kIdLabel1, ctx_.LanguageLabel1);
-    SetText(kIdLabel2, ctx_.LanguageLabel2);
-    SetText(kIdBtnBack, ctx_.BtnBackCaption);
-    SetText(kIdBtnCancel, ctx_.BtnCancelCaption);
-    const ButtonStates b = PageButtons(page_, ctx_.PageTable, false);
+    SetWindowTextA(wnd_, ctx_.Lang.TitleCaption.c_str());
+    SetText(kIdLabel1, ctx_.Lang.LanguageLabel1);
+    SetText(kIdLabel2, ctx_.Lang.LanguageLabel2);
+    SetText(kIdBtnBack, ctx_.Lang.BtnBackCaption);
+    SetText(kIdBtnCancel, ctx_.Lang.BtnCancelCaption);
+    const ButtonStates b = PageButtons(page_, ctx_.Wizard.PageTable, false);
     SetText(kIdBtnNext, LanguageText(ctx_, "Buttons", b.nextCaption));
     // Applying a language shows and ticks the association box again.
-    if (ctx_.ShowAssociate) {
-        SetText(kIdCheckAssociate, ctx_.AssociateCaption);
+    if (ctx_.Lang.ShowAssociate) {
+        SetText(kIdCheckAssociate, ctx_.Lang.AssociateCaption);
         SetVisible(kIdCheckAssociate, true);
-        SetChecked(kIdCheckAssociate, ctx_.CheckAssociate);
+        SetChecked(kIdCheckAssociate, ctx_.Wizard.CheckAssociate);
     }
 }
 
@@ -204,7 +204,7 @@ void TForm1::CheckBox1Click() {
 
 void TForm1::LoadRichText(int id, const std::string& prefix) {
     const std::string dir = ctx_.SetupTempDir + "\\";
-    const std::string own = dir + prefix + ctx_.ComboLng + ".rtf";
+    const std::string own = dir + prefix + ctx_.Wizard.ComboLng + ".rtf";
     const std::string fallback = dir + prefix + "(Default).rtf";
     // A missing or unreadable file leaves the view as it was.
     if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -244,9 +244,9 @@ void TForm1::SetupUserInfoPage() {
 
 bool TForm1::CheckUserInfo() {
     InfoField fields[3] = {
-        {SetupFlag("InfoUserName"), SetupFlag("InfoUserNameReq"), ctx_.EUser},
-        {SetupFlag("InfoCompany"), SetupFlag("InfoCompanyReq"), ctx_.ECompany},
-        {SetupFlag("InfoCustom"), SetupFlag("InfoCustomReq"), ctx_.ECustomInfo},
+        {SetupFlag("InfoUserName"), SetupFlag("InfoUserNameReq"), ctx_.Wizard.EUser},
+        {SetupFlag("InfoCompany"), SetupFlag("InfoCompanyReq"), ctx_.Wizard.ECompany},
+        {SetupFlag("InfoCustom"), SetupFlag("InfoCustomReq"), ctx_.Wizard.ECustomInfo},
     };
     const int missing = FirstMissingField(fields);
     if (missing < 0) return true;
@@ -258,17 +258,17 @@ bool TForm1::CheckUserInfo() {
 void TForm1::SetupProgramGroupPage() {
     SetLangTexts("ShortcutsFolder",
                  {kIdText1, kIdText2, kIdLabel3, kIdCheckPrograms, kIdCheckDesktop, kIdCheckQuick});
-    SetText(kIdCheckAssociate, ctx_.AssociateCaption);
+    SetText(kIdCheckAssociate, ctx_.Lang.AssociateCaption);
 }
 
 void TForm1::CheckProgramsClick() {
     SetText(kIdComboBox1, ExpandText(ctx_, ReadSetupString(ctx_, "ProgramGroup")));
-    Enable(kIdComboBox1, !Checked(kIdCheckPrograms) && !ctx_.ComboBox1Disabled);
+    Enable(kIdComboBox1, !Checked(kIdCheckPrograms) && !ctx_.Wizard.ComboBox1Disabled);
 }
 
 bool TForm1::CheckProgramGroup() {
-    if (!Trim(ctx_.ComboBox1).empty()) return true;
-    ctx_.Prompt->MessageBox(wnd_, Lang("ShortcutsFolder", 0), ctx_.TitleCaption,
+    if (!Trim(ctx_.Wizard.ComboBox1).empty()) return true;
+    ctx_.Prompt->MessageBox(wnd_, Lang("ShortcutsFolder", 0), ctx_.Lang.TitleCaption,
                             MB_OK | MB_ICONWARNING);
     Focus(kIdComboBox1);
     return false;
@@ -280,12 +280,12 @@ void TForm1::SetupReadyPage() {
     in.destinationLabel = LanguageText(ctx_, "Setup", 0);
     in.groupLabel = LanguageText(ctx_, "Setup", 1);
     in.tasksLabel = LanguageText(ctx_, "Setup", 2);
-    in.destination = ctx_.Edit1;
-    in.group = ctx_.ComboBox1;
-    in.noProgramGroup = ctx_.CheckPrograms;
-    in.desktop = ctx_.CheckDesktop;
-    in.quickLaunch = ctx_.CheckQuickLaunch;
-    in.associate = ctx_.CheckAssociate;
+    in.destination = ctx_.Wizard.Edit1;
+    in.group = ctx_.Wizard.ComboBox1;
+    in.noProgramGroup = ctx_.Wizard.CheckPrograms;
+    in.desktop = ctx_.Wizard.CheckDesktop;
+    in.quickLaunch = ctx_.Wizard.CheckQuickLaunch;
+    in.associate = ctx_.Wizard.CheckAssociate;
     in.desktopCaption = Lang("ShortcutsFolder", 4);
     in.quickLaunchCaption = Lang("ShortcutsFolder", 5);
     in.associateCaption = Text(kIdCheckAssociate);
@@ -300,9 +300,9 @@ void TForm1::SetupInstallPage() {
 
 void TForm1::ShowInstallView() {
     if (!wnd_) return;
-    SetText(kIdLTask, ctx_.LTask);
-    SetText(kIdLFile, ctx_.LFile);
-    SendMessageA(Ctl(kIdProgressBar1), PBM_SETPOS, ctx_.ProgressBar1, 0);
+    SetText(kIdLTask, ctx_.View.LTask);
+    SetText(kIdLFile, ctx_.View.LFile);
+    SendMessageA(Ctl(kIdProgressBar1), PBM_SETPOS, ctx_.View.ProgressBar1, 0);
 }
 
 void TForm1::SetupFinishPage() {

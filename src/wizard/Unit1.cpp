@@ -2,14 +2,14 @@
 // between pages (ShowPage, Next, Back, Cancel and the close query).
 #include "wizard/Unit1.h"
 
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "engine/Commands.h"
 #include "engine/InstallationRun.h"
 #include "platform/Redirection.h"
 #include "platform/SystemLibrary.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
 #include "wizard/ControlIds.h"
 
 #include <commctrl.h>
@@ -30,8 +30,8 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 TForm1::TForm1(RunContext& ctx) : ctx_(ctx) {}
 
 TForm1::~TForm1() {
-    ctx_.InstallViewChanged = nullptr;
-    ctx_.WizardBack = nullptr;
+    ctx_.View.InstallViewChanged = nullptr;
+    ctx_.View.WizardBack = nullptr;
     if (wnd_) DestroyWindow(wnd_);
     ReleaseGdi();
 }
@@ -60,14 +60,14 @@ bool TForm1::Create() {
     const int w = r.right - r.left, h = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    wnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kFormClassName, ctx_.TitleCaption.c_str(),
+    wnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kFormClassName, ctx_.Lang.TitleCaption.c_str(),
                            kFormStyle, x, y, w, h, nullptr, nullptr, wc.hInstance, this);
     if (!wnd_) return false;
     CreateControls();
     FillFromContext();
 
-    ctx_.InstallViewChanged = [this] { ShowInstallView(); };
-    ctx_.WizardBack = [this] {
+    ctx_.View.InstallViewChanged = [this] { ShowInstallView(); };
+    ctx_.View.WizardBack = [this] {
         // A command's stop signal: one page back; the Next that ran the command then
         // advances to the page where it was pressed. The folder field gets the focus.
         stopSignal_ = true;
@@ -158,8 +158,8 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         FormClose();
         return 0;
     case WM_DESTROY:
-        ctx_.InstallViewChanged = nullptr;
-        ctx_.WizardBack = nullptr;
+        ctx_.View.InstallViewChanged = nullptr;
+        ctx_.View.WizardBack = nullptr;
         wnd_ = nullptr;
         PostQuitMessage(0);
         return 0;
@@ -217,8 +217,8 @@ void TForm1::OnCommand(int id, int code) {
         if (code == CBN_SELCHANGE) {
             // The field itself still holds the former text at this point.
             LRESULT sel = SendMessageA(Ctl(kIdComboBox1), CB_GETCURSEL, 0, 0);
-            if (sel >= 0 && static_cast<size_t>(sel) < ctx_.ProgramGroups.size())
-                ctx_.ComboBox1 = ctx_.ProgramGroups[sel];
+            if (sel >= 0 && static_cast<size_t>(sel) < ctx_.Wizard.ProgramGroups.size())
+                ctx_.Wizard.ComboBox1 = ctx_.Wizard.ProgramGroups[sel];
         }
         return;
     case kIdCheckDesktop:
@@ -255,7 +255,7 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::ShowPage(int page, Direction direction) {
-    page_ = NextPage(page, ctx_.PageTable, direction);
+    page_ = NextPage(page, ctx_.Wizard.PageTable, direction);
     if (page_ == kPageNone) return; // nothing is shown until the next advance
 
     for (int c = kPanel1; c < kCount; ++c)
@@ -267,7 +267,7 @@ void TForm1::ShowPage(int page, Direction direction) {
     SetText(kIdBtnCancel, LanguageText(ctx_, "Buttons", kCaptionCancel));
 
     const ButtonStates b =
-        PageButtons(page_, ctx_.PageTable, ReadSetupBool(ctx_, "AcceptAgreement"));
+        PageButtons(page_, ctx_.Wizard.PageTable, ReadSetupBool(ctx_, "AcceptAgreement"));
     SetText(kIdBtnNext, LanguageText(ctx_, "Buttons", b.nextCaption));
     SetVisible(kIdBtnBack, b.backVisible);
     SetVisible(kIdBtnNext, b.nextVisible);
@@ -282,7 +282,7 @@ void TForm1::ShowPage(int page, Direction direction) {
 
     if (page_ == kPageInstall) {
         RunInstallPage();
-    } else if (page_ == kPageFinish && !FinishPageWaits(ctx_.PageTable)) {
+    } else if (page_ == kPageFinish && !FinishPageWaits(ctx_.Wizard.PageTable)) {
         // Finish at once: posted, so the window closes after this display unwinds and
         // before the page is ever painted.
         PostMessageA(wnd_, WM_COMMAND, MAKEWPARAM(kIdBtnNext, BN_CLICKED),
@@ -371,12 +371,12 @@ void TForm1::RunStageCommands(int stage) {
     } busy(pageCommands_);
     // A 64-bit setup's commands see the real system folders.
     const bool redirect = ctx_.Is64 && ctx_.Config->SectionExists("Commands");
-    if (redirect) DisableRedirection(ctx_);
+    if (redirect) DisableRedirection(ctx_.Redirection);
     for (const std::string& key : ctx_.Config->ReadSection("Commands")) {
         // A Cancel confirmed while a command ran has closed the window and released
         // the configuration: the remaining commands belong to a run that is over.
         if (!wnd_ || !ctx_.Config) break;
         RunCommand(ctx_, stage, ctx_.Config->ReadString("Commands", key, ""));
     }
-    if (redirect) RestoreRedirection(ctx_);
+    if (redirect) RestoreRedirection(ctx_.Redirection);
 }

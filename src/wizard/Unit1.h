@@ -3,7 +3,7 @@
 // state as in a silent run. Page order and button states come from PageSequence.
 #pragma once
 
-#include "app/CloseQuery.h"
+#include "wizard/CloseQuery.h"
 #include "wizard/PageSequence.h"
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 // program, and whose message boxes are recorded instead of shown.
 #pragma once
 
-#include "app/RunContext.h"
+#include "run/RunContext.h"
 
 #include <windows.h>
 

@@ -2,9 +2,9 @@
 // uninstall record.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ class Associations : public ::testing::Test {
   protected:
     Associations() {
         ctx_.SetupTempDir = temp_.Path();
-        ctx_.Edit1 = "C:\\Prog";
+        ctx_.Wizard.Edit1 = "C:\\Prog";
         ctx_.Prompt = &prompt_;
         ctx_.Language =
             std::make_unique<TIniFile>(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");

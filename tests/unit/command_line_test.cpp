@@ -1,7 +1,7 @@
 // Command-line switches: whole arguments only, any letter case, and the argument
 // that follows a switch.
-#include "app/CommandLine.h"
-#include "app/RunContext.h"
+#include "run/CommandLine.h"
+#include "run/RunContext.h"
 
 #include <gtest/gtest.h>
 

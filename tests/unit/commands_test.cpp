@@ -4,11 +4,12 @@
 // uninstaller appends its command line to %TEMP%\fake-uninstaller.log.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "engine/Commands.h"
-#include "engine/UninstallRecord.h"
 #include "platform/FileUtil.h"
+#include "platform/ProcessStart.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ class CommandsTest : public ::testing::Test {
         ctx_.SetupTempDir = setupTemp_;
         ctx_.SetupFile = setupDir_ / "setup.exe";
         ctx_.Prompt = &prompt_;
-        ctx_.TitleCaption = "Demo Setup";
+        ctx_.Lang.TitleCaption = "Demo Setup";
         ctx_.UserVariables = {"<Greeting>?hi", "<Nothing>?"};
         Config({});
     }
@@ -101,10 +102,10 @@ class CommandsTest : public ::testing::Test {
     }
     // The values of a section of the uninstall record, in key order.
     Lines Recorded(const std::string& section) {
-        FlushRecordFile(ctx_.UninstallRecordPath);
+        FlushRecordFile(ctx_.Record.UninstallRecordPath);
         Lines out;
-        for (const std::string& key : RecordKeys(ctx_.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.UninstallRecordPath, section, key));
+        for (const std::string& key : RecordKeys(ctx_.Record.UninstallRecordPath, section))
+            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, key));
         return out;
     }
 
@@ -251,7 +252,7 @@ TEST_F(CommandsTest, OnlyBatchFilesDirectlyInTheSetupTempFolderAreExpanded) {
 
 TEST_F(CommandsTest, StopSignalGoesBackOncePerRecordOfTheWizardStages) {
     int backs = 0;
-    ctx_.WizardBack = [&] { ++backs; };
+    ctx_.View.WizardBack = [&] { ++backs; };
     const std::string missing = "<SetupTempDir>\\missing.exe";
     const Lines records = {
         Rec(missing, "", "AT USER INFORMATION DIALOG"),
@@ -292,7 +293,7 @@ TEST_F(CommandsTest, MissingDataFileCancelledOrNotFoundQuitsTheSetup) {
         Config({Rec(kFake, "before", "BEFORE INSTALLATION"),
                 Rec(kFake, kExtract, "BEFORE INSTALLATION")});
         ctx_.Silent = c.silent;
-        ctx_.OpenDialogFile = "left over";
+        ctx_.Wizard.OpenDialogFile = "left over";
         prompt_.boxes.clear();
         prompt_.offered.clear();
         prompt_.answer = c.answer;
@@ -326,7 +327,7 @@ TEST_F(CommandsTest, ChosenDataFileStandsInForTheArchiveInEveryLaterStage) {
             // The marker needs the "x " in front; a bare mention asks nothing.
             Rec(kFake, "\"<CurrentDir>\\data.zip\"", "BEFORE INSTALLATION")});
     RunStartupCommands(ctx_);
-    EXPECT_EQ(ctx_.OpenDialogFile, chosen);
+    EXPECT_EQ(ctx_.Wizard.OpenDialogFile, chosen);
     EXPECT_EQ(prompt_.offered.size(), 1u);
     EXPECT_EQ(prompt_.boxes.size(), 1u);
     EXPECT_EQ(Runs(), (Lines{Line("x \"" + chosen + "\" -o" + setupTemp_),
@@ -345,7 +346,7 @@ TEST_F(CommandsTest, ChosenDataFileStandsInForTheArchiveInEveryLaterStage) {
     EXPECT_TRUE(prompt_.offered.empty());
     EXPECT_TRUE(prompt_.boxes.empty());
     EXPECT_EQ(Runs().at(0), Line("x \"" + (setupDir_ / "data.zip") + "\" -o" + setupTemp_));
-    EXPECT_EQ(ctx_.OpenDialogFile, "");
+    EXPECT_EQ(ctx_.Wizard.OpenDialogFile, "");
 }
 
 TEST(RunElevated, WaitsForTheProgramOrReportsARefusal) {

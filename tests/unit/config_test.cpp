@@ -1,9 +1,9 @@
 // The configuration reader's rules: cut values, number forms, the key-list limit,
 // record splitting, and the [Setup] defaults.
-#include "app/RunContext.h"
-#include "config/IniFile.h"
-#include "config/SetupKeys.h"
 #include "TestSupport.h"
+#include "config/IniFile.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
 
 #include <gtest/gtest.h>
 

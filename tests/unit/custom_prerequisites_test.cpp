@@ -45,7 +45,7 @@ class CustomPrereq : public ::testing::Test {
         prompt_ = ScriptedPrompt();
         prompt_.answers = std::move(answers);
         WriteFileBytes(dir_ / "E.lng", "[Messages]\r\n5=M5\r\n9=M9 %s\r\n27=M27 %s\r\n28=M28\r\n");
-        WriteFileBytes(dir_ / "qvsetup.ini", "[Setup]\r\n" + TOSInfo::OsName + "=1\r\n" +
+        WriteFileBytes(dir_ / "qvsetup.ini", "[Setup]\r\n" + SystemFacts().OsName + "=1\r\n" +
                                                  (setup ? setup : "") + "[Prerequisites]\r\n" +
                                                  text);
         RunContext ctx;
@@ -54,7 +54,7 @@ class CustomPrereq : public ::testing::Test {
         ctx.Is64 = is64_;
         ctx.Admin = true;
         ctx.SetupTempDir = dir_.Path();
-        ctx.TitleCaption = "Title";
+        ctx.Lang.TitleCaption = "Title";
         ctx.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
         ctx.Language = std::make_unique<TIniFile>(dir_ / "E.lng");
         ObserveRunEnd(ctx);

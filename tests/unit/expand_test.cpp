@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "run/RunContext.h"
 #include "text/ExpandText.h"
 
 #include <shlobj.h>
@@ -171,12 +171,12 @@ TEST(ExpandSystem, ShellFoldersAndFoldersBuiltFromThem) {
     EXPECT_EQ(ExpandText(ctx, "<QuickLaunch>"),
               ShellPath(CSIDL_APPDATA) + "\\Microsoft\\Internet Explorer\\Quick Launch");
 
-    ctx.ComboBox1 = "Demo Group";
+    ctx.Wizard.ComboBox1 = "Demo Group";
     ctx.PerUser = true;
     EXPECT_EQ(ExpandText(ctx, "<ProgramGroup>"), ShellPath(CSIDL_PROGRAMS) + "\\Demo Group");
     ctx.PerUser = false;
     EXPECT_EQ(ExpandText(ctx, "<ProgramGroup>"), ShellPath(CSIDL_COMMON_PROGRAMS) + "\\Demo Group");
-    ctx.ComboBox1.clear();
+    ctx.Wizard.ComboBox1.clear();
     EXPECT_EQ(ExpandText(ctx, "<ProgramGroup>"), ShellPath(CSIDL_COMMON_PROGRAMS));
 }
 
@@ -209,20 +209,20 @@ TEST(ExpandSystem, SystemFoldersDatesAndLanguageId) {
 TEST(ExpandFields, InstallDirAndDrive) {
     RunContext ctx;
     EXPECT_EQ(ExpandText(ctx, "[<InstallDir>][<InstallDrive>]"), "[][C:]");
-    ctx.Edit1 = "D:\\Apps\\Demo\\";
+    ctx.Wizard.Edit1 = "D:\\Apps\\Demo\\";
     EXPECT_EQ(ExpandText(ctx, "<InstallDir>\\bin <installdrive>\\x"), "D:\\Apps\\Demo\\bin D:\\x");
-    ctx.Edit1 = "d:\\";
+    ctx.Wizard.Edit1 = "d:\\";
     EXPECT_EQ(ExpandText(ctx, "<InstallDir>|<InstallDrive>"), "d:|d:");
     // A field holding only a drive still names it; other text without a backslash
     // names no drive.
-    ctx.Edit1 = "D:";
+    ctx.Wizard.Edit1 = "D:";
     EXPECT_EQ(ExpandText(ctx, "<InstallDrive>\\x"), "D:\\x");
-    ctx.Edit1 = "Apps";
+    ctx.Wizard.Edit1 = "Apps";
     EXPECT_EQ(ExpandText(ctx, "[<InstallDrive>]"), "[]");
-    ctx.Edit1 = "1:";
+    ctx.Wizard.Edit1 = "1:";
     EXPECT_EQ(ExpandText(ctx, "[<InstallDrive>]"), "[]");
     // Only one trailing backslash goes.
-    ctx.Edit1 = "C:\\a\\\\";
+    ctx.Wizard.Edit1 = "C:\\a\\\\";
     EXPECT_EQ(ExpandText(ctx, "<InstallDir>"), "C:\\a\\");
 }
 
@@ -230,23 +230,23 @@ TEST(ExpandFields, FieldsAreReadAtEachExpansion) {
     RunContext ctx;
     const std::string text = "<UserName>/<UserCompany>/<CustomUserInfo>/<Language>";
     EXPECT_EQ(ExpandText(ctx, text), "///");
-    ctx.EUser = "Ann";
-    ctx.ECompany = "Acme";
-    ctx.ECustomInfo = "42";
-    ctx.ComboLng = "English";
+    ctx.Wizard.EUser = "Ann";
+    ctx.Wizard.ECompany = "Acme";
+    ctx.Wizard.ECustomInfo = "42";
+    ctx.Wizard.ComboLng = "English";
     EXPECT_EQ(ExpandText(ctx, text), "Ann/Acme/42/English");
 }
 
 TEST(ExpandFields, ValuesContainingNamesNeverLoop) {
     RunContext ctx;
     // Its own name in a value is not replaced again.
-    ctx.Edit1 = "x<InstallDir>y";
+    ctx.Wizard.Edit1 = "x<InstallDir>y";
     EXPECT_EQ(ExpandText(ctx, "<InstallDir><INSTALLDIR>"), "x<InstallDir>yx<InstallDir>y");
     // A value is expanded by constants later in the table only.
-    ctx.EUser = "<CustomUserInfo>+<InstallDir>";
-    ctx.ECustomInfo = "info";
+    ctx.Wizard.EUser = "<CustomUserInfo>+<InstallDir>";
+    ctx.Wizard.ECustomInfo = "info";
     EXPECT_EQ(ExpandText(ctx, "<UserName>"), "info+<InstallDir>");
-    ctx.EUser = "<";
+    ctx.Wizard.EUser = "<";
     EXPECT_EQ(ExpandText(ctx, "<<UserName>>"), "<<>");
 }
 
@@ -292,7 +292,7 @@ TEST_F(ExpandConfig, ValuesThatCannotBeComputedLeaveTheName) {
 
 TEST(ExpandVariables, VariablesComeFirstAndInOrder) {
     RunContext ctx;
-    ctx.Edit1 = "C:\\Dest";
+    ctx.Wizard.Edit1 = "C:\\Dest";
     ctx.UserVariables = {
         "<AppName>?Mine",          // redefines a constant
         "?ignored",                // no name
@@ -331,7 +331,7 @@ TEST(ExpandEnvironment, OnlyTheFirstReferenceIsExpanded) {
 TEST(ExpandVariables, WhatEachPassSeesInAVariablesValue) {
     ASSERT_TRUE(SetEnvironmentVariableA("QV_EXPAND_VAR", "env"));
     RunContext ctx;
-    ctx.EUser = "Ann";
+    ctx.Wizard.EUser = "Ann";
     ctx.UserVariables = {
         "<Early>?early",
         "<Late>?<Early>|<Later>|<UserName>|<%QV_EXPAND_VAR%>|<#>",
@@ -386,7 +386,7 @@ TEST(ExpandHostile, LongAndMultiplyingValuesStayBounded) {
         many += "<Big>";
     EXPECT_EQ(ExpandText(ctx, many), many);
     ctx.UserVariables.clear();
-    ctx.Edit1 = mib;
+    ctx.Wizard.Edit1 = mib;
     EXPECT_EQ(ExpandText(ctx, many + "<InstallDir>"), many + mib);
     std::string dirs;
     for (int i = 0; i < 17; ++i)

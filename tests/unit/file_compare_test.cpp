@@ -3,6 +3,7 @@
 #include "SetupFiles.h"
 #include "TestSupport.h"
 #include "engine/FilePlacement.h"
+#include "platform/ContainedCall.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The small rules of file placement: the progress position, the shortened display
 // path, the cabinet-size field, the destination check and the per-user folders.
 #include "engine/FilePlacement.h"
+#include "platform/SafePath.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include "CabWriter.h"
 #include "SetupFiles.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "engine/FilePlacement.h"
+#include "run/RunContext.h"
 
 #include <gtest/gtest.h>
 
@@ -108,13 +108,13 @@ class PlacementTest : public ::testing::Test {
         ctx_.SetupFile = dir_ / "setup.exe";
         ctx_.Prompt = &prompt_;
         ctx_.Terminate = [](uint32_t c) { throw RunEndedForTest{c}; };
-        ctx_.TitleCaption = "Demo Setup";
+        ctx_.Lang.TitleCaption = "Demo Setup";
         ctx_.UninstallOn = true;
-        ctx_.UninstallRecordPath = Temp() + "\\qvuninstall.ini";
-        ctx_.UninstallRecordOpen = true;
-        ctx_.InstallViewChanged = [this] {
-            if (ctx_.ProgressBar1 != (positions_.empty() ? 0 : positions_.back()))
-                positions_.push_back(ctx_.ProgressBar1);
+        ctx_.Record.UninstallRecordPath = Temp() + "\\qvuninstall.ini";
+        ctx_.Record.UninstallRecordOpen = true;
+        ctx_.View.InstallViewChanged = [this] {
+            if (ctx_.View.ProgressBar1 != (positions_.empty() ? 0 : positions_.back()))
+                positions_.push_back(ctx_.View.ProgressBar1);
             if (onView_) onView_();
         };
         WriteFileBytes(dir_ / "Englishqv.lng",
@@ -188,7 +188,7 @@ class PlacementTest : public ::testing::Test {
     std::string Recorded(const std::string& section, int key) {
         char buf[1024];
         GetPrivateProfileStringA(section.c_str(), std::to_string(key).c_str(), "<none>", buf,
-                                 sizeof buf, ctx_.UninstallRecordPath.c_str());
+                                 sizeof buf, ctx_.Record.UninstallRecordPath.c_str());
         return buf;
     }
 
@@ -238,7 +238,7 @@ TEST_F(PlacementTest, PlacesFilesByteIdenticalWithTheCabinetsDate) {
     EXPECT_EQ(Recorded("Files", 0), D("a.txt"));
     EXPECT_EQ(Recorded("Files", 1), D("sub\\deeper\\big.bin"));
     EXPECT_EQ(Recorded("Files", 2), D("empty.dat"));
-    EXPECT_EQ(ctx_.LFile, D("empty.dat"));
+    EXPECT_EQ(ctx_.View.LFile, D("empty.dat"));
 }
 
 TEST_F(PlacementTest, CreatedFoldersAreRecordedOutermostFirstOnlyWhenCreatedAndFlagged) {
@@ -261,7 +261,7 @@ TEST_F(PlacementTest, MissingRecordsAndZeroFilesMoveNothing) {
     EXPECT_FALSE(PathExists(D("a.txt")));
     EXPECT_EQ(ctx_.PayloadOffset, kFiller);
     EXPECT_TRUE(positions_.empty());
-    EXPECT_EQ(ctx_.ProgressBar1, 0);
+    EXPECT_EQ(ctx_.View.ProgressBar1, 0);
 
     // Record 0 missing, record 1 present: its cabinet is the first of the payload.
     ScratchDir other;
@@ -285,7 +285,7 @@ TEST_F(PlacementTest, AbsurdTotalFilesEndsAfterTheLastRecordThatExists) {
 }
 
 TEST_F(PlacementTest, UninstallerPlaceholderExtractsNothing) {
-    ctx_.Edit1 = D("app");
+    ctx_.Wizard.Edit1 = D("app");
     Item placeholder;
     placeholder.noCabinet = true;
     placeholder.rawRecord = "<InstallDir>\\Uninstall.exe?0?OVERWRITE?Yes";
@@ -649,14 +649,14 @@ TEST_F(PlacementTest, CancelDuringACopyEndsAfterTheCurrentBlock) {
     Build({{D("long.bin"), RandomBytes(400000, 4)}, {D("after.txt"), "x"}});
     int calls = 0, positionAtCancel = -1;
     onView_ = [&] {
-        if (ctx_.ProgressBar1 > 0 && ++calls == 3) {
+        if (ctx_.View.ProgressBar1 > 0 && ++calls == 3) {
             ctx_.Cancel = true;
-            positionAtCancel = ctx_.ProgressBar1;
+            positionAtCancel = ctx_.View.ProgressBar1;
         }
     };
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(ctx_.ProgressBar1, positionAtCancel); // no further block was copied
-    EXPECT_LT(ctx_.ProgressBar1, 50);
+    EXPECT_EQ(ctx_.View.ProgressBar1, positionAtCancel); // no further block was copied
+    EXPECT_LT(ctx_.View.ProgressBar1, 50);
     EXPECT_FALSE(PathExists(D("long.bin")));
     EXPECT_FALSE(PathExists(D("after.txt")));
     ExpectFilesClosed();
@@ -745,7 +745,7 @@ TEST_F(PlacementTest, PerUserInstallsWithoutRightsUseTheUsersFolders) {
 }
 
 TEST_F(PlacementTest, CancelOtherItemsBlanksRecordsNamingThePathAfterExpansion) {
-    ctx_.Edit1 = "C:\\Apps\\Demo";
+    ctx_.Wizard.Edit1 = "C:\\Apps\\Demo";
     Build({},
           "[Others]\r\n0=<InstallDir>\\demo.ttf*?Font*?Demo\r\n1=C:\\Apps\\Demo\\x.ocx*?Activex\r\n"
           "2=<InstallDir>\\DEMO.TTF2*?Font\r\n");

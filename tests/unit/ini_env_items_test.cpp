@@ -2,10 +2,10 @@
 // the Wine prefix and a real uninstall record.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
 #include "text/Language.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ class IniEnvFixture : public ::testing::Test {
   protected:
     IniEnvFixture() {
         ctx_.SetupTempDir = setupTemp_.Path();
-        ctx_.Edit1 = dest_.Path();
+        ctx_.Wizard.Edit1 = dest_.Path();
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
         ObserveRunEnd(ctx_);

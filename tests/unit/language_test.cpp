@@ -1,10 +1,10 @@
 // Choosing and applying a language file, reading texts with fallbacks, FormatText, and
 // the end of a run without any language file.
-#include "app/RunContext.h"
-#include "config/IniFile.h"
-#include "text/Language.h"
 #include "TestContext.h"
 #include "TestSupport.h"
+#include "config/IniFile.h"
+#include "run/RunContext.h"
+#include "text/Language.h"
 
 #include <gtest/gtest.h>
 
@@ -92,14 +92,14 @@ TEST_F(LanguageTest, DefaultLanguageIgnoresCase) {
     Lang("French", "1036");
     Config("[Setup]\r\nDefaultLanguage=english\r\n");
     ChooseLanguage(ctx_);
-    EXPECT_EQ(ctx_.ComboLng, "English");
-    EXPECT_EQ(ctx_.Languages[ctx_.LanguageIndex], "English");
-    EXPECT_EQ(ctx_.TitleCaption, "English title");
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "English");
+    EXPECT_EQ(ctx_.Lang.Languages[ctx_.Lang.LanguageIndex], "English");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "English title");
 
     // Without the key the default is "English" too.
     Config("[Setup]\r\n");
     ChooseLanguage(ctx_);
-    EXPECT_EQ(ctx_.ComboLng, "English");
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "English");
 }
 
 TEST_F(LanguageTest, NothingSelectedTakesTheFirstEntry) {
@@ -107,11 +107,11 @@ TEST_F(LanguageTest, NothingSelectedTakesTheFirstEntry) {
     Lang("French", "1036");
     Config("[Setup]\r\nDefaultLanguage=Klingon\r\n");
     ChooseLanguage(ctx_);
-    ASSERT_EQ(ctx_.LanguageIndex, 0);
-    EXPECT_EQ(ctx_.ComboLng, ctx_.Languages[0]);
+    ASSERT_EQ(ctx_.Lang.LanguageIndex, 0);
+    EXPECT_EQ(ctx_.Wizard.ComboLng, ctx_.Lang.Languages[0]);
     ASSERT_TRUE(ctx_.Language);
-    EXPECT_EQ(ctx_.Language->Path(), dir_ / (ctx_.Languages[0] + "qv.lng"));
-    EXPECT_EQ(ctx_.TitleCaption, ctx_.Languages[0] + " title");
+    EXPECT_EQ(ctx_.Language->Path(), dir_ / (ctx_.Lang.Languages[0] + "qv.lng"));
+    EXPECT_EQ(ctx_.Lang.TitleCaption, ctx_.Lang.Languages[0] + " title");
 }
 
 TEST_F(LanguageTest, AutoDetectLastMatchWins) {
@@ -122,13 +122,13 @@ TEST_F(LanguageTest, AutoDetectLastMatchWins) {
     Config("[Setup]\r\nDefaultLanguage=English\r\nAutoDetectLanguage=1\r\n");
     ChooseLanguage(ctx_);
     std::string last;
-    for (const std::string& n : ctx_.Languages)
+    for (const std::string& n : ctx_.Lang.Languages)
         if (n == "One" || n == "Three") last = n;
-    EXPECT_EQ(ctx_.ComboLng, last);
+    EXPECT_EQ(ctx_.Wizard.ComboLng, last);
 
     Config("[Setup]\r\nDefaultLanguage=English\r\nAutoDetectLanguage=0\r\n");
     ChooseLanguage(ctx_);
-    EXPECT_EQ(ctx_.ComboLng, "English");
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "English");
 }
 
 TEST_F(LanguageTest, UnreadableFilesArePassedOver) {
@@ -142,7 +142,7 @@ TEST_F(LanguageTest, UnreadableFilesArePassedOver) {
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     Config("[Setup]\r\nDefaultLanguage=" + order[1] + "\r\nAutoDetectLanguage=1\r\n");
     ChooseLanguage(ctx_);
-    EXPECT_EQ(ctx_.ComboLng, order[0]); // also over the default language, which is locked
+    EXPECT_EQ(ctx_.Wizard.ComboLng, order[0]); // also over the default language, which is locked
 
     // With every file unreadable the run cannot go on.
     HANDLE lock2 = CreateFileA((dir_ / (order[0] + "qv.lng")).c_str(), GENERIC_READ, 0, nullptr,
@@ -165,25 +165,25 @@ TEST_F(LanguageTest, ApplySetsCaptionsAndSwitchesLanguage) {
     Config("[Setup]\r\nAppName=Demo\r\nAppVersion=1.2\r\n"
            "[Extensions]\r\n0=txt*?Demo.File*?x.exe*?Text*?\r\n1=doc*?Demo.Doc\r\n");
     ChooseLanguage(ctx_);
-    ASSERT_EQ(ctx_.ComboLng, "English");
-    EXPECT_EQ(ctx_.TitleCaption, "Demo 1.2 Installation");
-    EXPECT_EQ(ctx_.LanguageLabel1, "Welcome to Demo\r\nSetup");
-    EXPECT_EQ(ctx_.LanguageLabel2, "Select:");
-    EXPECT_EQ(ctx_.BtnBackCaption, "< &Back <AppName>"); // buttons are not expanded
-    EXPECT_EQ(ctx_.BtnNextCaption, "&Next >");
-    EXPECT_EQ(ctx_.BtnCancelCaption, "Cancel");
-    EXPECT_EQ(ctx_.AssociateCaption, "Associate the program with file type(s):  .txt .doc");
-    EXPECT_TRUE(ctx_.ShowAssociate);
-    EXPECT_TRUE(ctx_.CheckAssociate);
+    ASSERT_EQ(ctx_.Wizard.ComboLng, "English");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "Demo 1.2 Installation");
+    EXPECT_EQ(ctx_.Lang.LanguageLabel1, "Welcome to Demo\r\nSetup");
+    EXPECT_EQ(ctx_.Lang.LanguageLabel2, "Select:");
+    EXPECT_EQ(ctx_.Lang.BtnBackCaption, "< &Back <AppName>"); // buttons are not expanded
+    EXPECT_EQ(ctx_.Lang.BtnNextCaption, "&Next >");
+    EXPECT_EQ(ctx_.Lang.BtnCancelCaption, "Cancel");
+    EXPECT_EQ(ctx_.Lang.AssociateCaption, "Associate the program with file type(s):  .txt .doc");
+    EXPECT_TRUE(ctx_.Lang.ShowAssociate);
+    EXPECT_TRUE(ctx_.Wizard.CheckAssociate);
 
-    int german = ctx_.Languages[0] == "German" ? 0 : 1;
+    int german = ctx_.Lang.Languages[0] == "German" ? 0 : 1;
     SelectLanguage(ctx_, german);
-    EXPECT_EQ(ctx_.ComboLng, "German");
-    EXPECT_EQ(ctx_.TitleCaption, "Demo Installation");
-    EXPECT_EQ(ctx_.BtnBackCaption, "");
-    EXPECT_EQ(ctx_.BtnCancelCaption, "Abbrechen");
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "German");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "Demo Installation");
+    EXPECT_EQ(ctx_.Lang.BtnBackCaption, "");
+    EXPECT_EQ(ctx_.Lang.BtnCancelCaption, "Abbrechen");
     SelectLanguage(ctx_, 5); // outside the list: nothing changes
-    EXPECT_EQ(ctx_.ComboLng, "German");
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "German");
 }
 
 TEST_F(LanguageTest, TextsAndFallbacks) {
@@ -281,8 +281,8 @@ TEST_F(LanguageTest, HostileLanguageFilesGiveDefinedTexts) {
     WriteFileBytes(dir_ / "Hugeqv.lng", "[Title]\r\n0=" + huge + "\r\n[Buttons]\r\n1=" + huge +
                                             "%s\r\n[Install]\r\n2=" + huge + "\r\n");
     ApplyLanguage(ctx_, dir_ / "Hugeqv.lng");
-    EXPECT_EQ(ctx_.TitleCaption, huge.substr(0, 2047));
-    EXPECT_EQ(ctx_.BtnNextCaption, huge.substr(0, 2047));
+    EXPECT_EQ(ctx_.Lang.TitleCaption, huge.substr(0, 2047));
+    EXPECT_EQ(ctx_.Lang.BtnNextCaption, huge.substr(0, 2047));
     EXPECT_EQ(LanguageText(ctx_, "Install", 2), huge.substr(0, 2047));
     EXPECT_EQ(FormatText(LanguageText(ctx_, "Buttons", 1), huge).size(), 2047u);
 
@@ -292,8 +292,8 @@ TEST_F(LanguageTest, HostileLanguageFilesGiveDefinedTexts) {
         rubbish += static_cast<char>((i * 7919) & 0xFF);
     WriteFileBytes(dir_ / "Rubbishqv.lng", rubbish);
     ApplyLanguage(ctx_, dir_ / "Rubbishqv.lng");
-    EXPECT_EQ(ctx_.TitleCaption, "");
-    EXPECT_EQ(ctx_.BtnCancelCaption, "");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "");
+    EXPECT_EQ(ctx_.Lang.BtnCancelCaption, "");
     EXPECT_EQ(LanguageText(ctx_, "Install", 10), "Finishing setup...");
 
     // A file of UTF-16 text with its byte-order mark is read by the profile functions
@@ -307,16 +307,16 @@ TEST_F(LanguageTest, HostileLanguageFilesGiveDefinedTexts) {
     WriteFileBytes(dir_ / "Wideqv.lng", utf16);
     Config("[Setup]\r\nAppName=Demo\r\n");
     ApplyLanguage(ctx_, dir_ / "Wideqv.lng");
-    EXPECT_EQ(ctx_.TitleCaption, "Demo Setup");
-    EXPECT_EQ(ctx_.BtnCancelCaption, "Quit");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "Demo Setup");
+    EXPECT_EQ(ctx_.Lang.BtnCancelCaption, "Quit");
 
     // Sections missing altogether, and texts that only look like directives.
     WriteFileBytes(dir_ / "Oddqv.lng", "[Buttons]\r\n0=100%\r\n[ShortcutsFolder]\r\n6=%d%%%s%\r\n");
     Config("[Setup]\r\n[Extensions]\r\n0=txt*?T\r\n");
     ApplyLanguage(ctx_, dir_ / "Oddqv.lng");
-    EXPECT_EQ(ctx_.BtnBackCaption, "100%");
-    EXPECT_EQ(ctx_.LanguageLabel1, "");
-    EXPECT_EQ(ctx_.AssociateCaption, "%d% .txt%");
+    EXPECT_EQ(ctx_.Lang.BtnBackCaption, "100%");
+    EXPECT_EQ(ctx_.Lang.LanguageLabel1, "");
+    EXPECT_EQ(ctx_.Lang.AssociateCaption, "%d% .txt%");
 }
 
 TEST_F(LanguageTest, FileNamedOnlyBySuffixAndFilesWithoutInfo) {
@@ -324,18 +324,18 @@ TEST_F(LanguageTest, FileNamedOnlyBySuffixAndFilesWithoutInfo) {
     WriteFileBytes(dir_ / "qv.lng", "[Title]\r\n0=Nameless\r\n");
     Config("[Setup]\r\nDefaultLanguage=\r\nAutoDetectLanguage=1\r\n");
     ChooseLanguage(ctx_);
-    ASSERT_EQ(ctx_.Languages, std::vector<std::string>{""});
-    EXPECT_EQ(ctx_.ComboLng, "");
-    EXPECT_EQ(ctx_.TitleCaption, "Nameless");
+    ASSERT_EQ(ctx_.Lang.Languages, std::vector<std::string>{""});
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "Nameless");
 
     // No [Info] in any file: automatic detection matches nothing and the default stands.
     WriteFileBytes(dir_ / "Englishqv.lng", "[Title]\r\n0=English\r\n");
     WriteFileBytes(dir_ / "Germanqv.lng", "[Title]\r\n0=Deutsch\r\n[Info]\r\nid=\r\n");
     Config("[Setup]\r\nDefaultLanguage=ENGLISH\r\nAutoDetectLanguage=1\r\n");
     ChooseLanguage(ctx_);
-    EXPECT_EQ(ctx_.Languages.size(), 3u);
-    EXPECT_EQ(ctx_.ComboLng, "English");
-    EXPECT_EQ(ctx_.TitleCaption, "English");
+    EXPECT_EQ(ctx_.Lang.Languages.size(), 3u);
+    EXPECT_EQ(ctx_.Wizard.ComboLng, "English");
+    EXPECT_EQ(ctx_.Lang.TitleCaption, "English");
 }
 
 TEST(FormatText, HugeArgumentsAndEveryPercentForm) {

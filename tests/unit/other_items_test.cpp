@@ -2,9 +2,9 @@
 // record.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,10 @@ class OtherItems : public ::testing::Test {
   protected:
     OtherItems() {
         ctx_.SetupTempDir = temp_.Path();
-        ctx_.Edit1 = dir_.Path();
+        ctx_.Wizard.Edit1 = dir_.Path();
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
-        ctx_.LTask = "before";
+        ctx_.View.LTask = "before";
         ctx_.Language =
             std::make_unique<TIniFile>(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");
         OpenUninstallRecord(ctx_);
@@ -57,7 +57,7 @@ class OtherItems : public ::testing::Test {
 TEST_F(OtherItems, MissingFilesAreReportedAndBlankOrUnknownRecordsPassedOver) {
     for (const char* r : {"", "FONT*?C:\\x.ttf", "REGISTRY*?C:\\x.ttf*?No", "*?*?"})
         ProcessOtherItem(ctx_, r);
-    EXPECT_EQ(ctx_.LTask, "before");
+    EXPECT_EQ(ctx_.View.LTask, "before");
     const std::string missing = dir_ / "missing.bin";
     for (auto [kind, word] : {std::pair{"FONT", "font"},
                               {"dll/activex", "activex"},
@@ -104,7 +104,7 @@ TEST_F(OtherItems, FontIsAddedAnnouncedAndRecordedOnce) {
     ProcessOtherItem(ctx_, "font*?" + font + "*?No");
     ProcessOtherItem(ctx_, "FONT*?" + upper + "*?No"); // the same file: recorded once
     ProcessOtherItem(ctx_, "FONT*?" + font + "*?yes"); // kept after removal
-    EXPECT_EQ(ctx_.LTask, "Registering Fonts...");
+    EXPECT_EQ(ctx_.View.LTask, "Registering Fonts...");
     EXPECT_EQ(GetWindowLongPtrA(watcher, GWLP_USERDATA), 3);
     DestroyWindow(watcher);
     while (RemoveFontResourceA(font.c_str())) {
@@ -123,7 +123,7 @@ TEST_F(OtherItems, LibrariesAreRegisteredOnlyFromFullPathsWithTheirEntryPoint) {
     WriteFileBytes(dir_ / "plant.ocx", ReadFileBytes(ocx));
     ProcessOtherItem(ctx_, "DLL/ACTIVEX*?" + ocx + "*?No");
     ProcessOtherItem(ctx_, "DLL/ACTIVEX*?" + ocx + "*?Yes");
-    EXPECT_EQ(ctx_.LTask, "Registering ActiveX...");
+    EXPECT_EQ(ctx_.View.LTask, "Registering ActiveX...");
     ProcessOtherItem(ctx_, "DLL/ACTIVEX*?<InstallDir>\\text.dll*?No"); // no library: no word
     // A library planted in the current folder is never loaded by a bare name.
     char cwd[MAX_PATH];
@@ -147,7 +147,7 @@ TEST_F(OtherItems, TypeLibraryIsRegisteredAndRecorded) {
     ASSERT_EQ(ctl->SaveAllChanges(), S_OK);
     ctl->Release();
     ProcessOtherItem(ctx_, "TYPE LIBRARY*?" + tlb + "*?No");
-    EXPECT_EQ(ctx_.LTask, "Registering Type Library...");
+    EXPECT_EQ(ctx_.View.LTask, "Registering Type Library...");
     EXPECT_EQ(UnRegisterTypeLib(guid, 0, 0, 0, SYS_WIN32), S_OK); // it was registered
     EXPECT_EQ(Recorded("TypeLibrary"), tlb + "|");
 }
@@ -172,7 +172,7 @@ TEST_F(OtherItems, WallpaperAndScreenSaverAreWrittenAndRecorded) {
     WriteFileBytes(dir_ / "qvtest.scr", "screen saver");
     ProcessOtherItem(ctx_, "screensaver*?<InstallDir>\\qvtest.scr*?Yes");
     EXPECT_EQ(Recorded("ScreenSaver"), (dir_ / "qvtest.scr") + "|");
-    EXPECT_EQ(ctx_.LTask, "before");
+    EXPECT_EQ(ctx_.View.LTask, "before");
     EXPECT_FALSE(ctx_.Errors);
 }
 

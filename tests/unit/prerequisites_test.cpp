@@ -2,9 +2,9 @@
 // written under HKEY_LOCAL_MACHINE (the product keys are fixed paths, so whatever
 // the prefix holds there is saved first and put back afterwards), and the
 // connection test without a network.
+#include "TestSupport.h"
 #include "platform/Registry.h"
 #include "sysinfo/SystemInfo.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -4,15 +4,16 @@
 // seeds, so a failure names an input that fails again on the next run.
 #include "CabWriter.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "engine/FilePlacement.h"
-#include "engine/Versions.h"
 #include "package/CabSTComps.h"
 #include "package/SetupPackage.h"
 #include "platform/FileUtil.h"
+#include "platform/SafePath.h"
+#include "run/RunContext.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
+#include "text/Versions.h"
 
 #include <windows.h>
 
@@ -389,7 +390,7 @@ TEST(Properties, ExpansionEndsWithinItsCap) {
     // A variable whose value names itself and a user variable.
     SetEnvironmentVariableA("QV_PROP", "<V1><%QV_PROP%><#>");
     RunContext ctx;
-    ctx.Edit1 = "C:\\Apps\\<V2>\\";
+    ctx.Wizard.Edit1 = "C:\\Apps\\<V2>\\";
     ctx.UserVariables = {"<V1>?<V2><V2>",
                          "<V2>?<V3><V3><%PATH%>",
                          "<V3>?<V1><InstallDir>",

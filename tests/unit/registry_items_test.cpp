@@ -3,10 +3,10 @@
 // the failure reports. Every key lives under a name unique to this process and test.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ class RegistryItemTest : public ::testing::Test {
         ctx_.Config = std::make_unique<TIniFile>(temp_ / "qvsetup.ini");
         ctx_.Language = std::make_unique<TIniFile>(temp_ / "Englishqv.lng");
         ctx_.SetupTempDir = temp_.Path();
-        ctx_.Edit1 = temp_ / "dest";
+        ctx_.Wizard.Edit1 = temp_ / "dest";
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
         ObserveRunEnd(ctx_);
@@ -91,8 +91,8 @@ class RegistryItemTest : public ::testing::Test {
     }
     std::vector<std::string> Section(const std::string& section) {
         std::vector<std::string> out;
-        for (const std::string& k : RecordKeys(ctx_.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.UninstallRecordPath, section, k));
+        for (const std::string& k : RecordKeys(ctx_.Record.UninstallRecordPath, section))
+            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, k));
         return out;
     }
     std::string Entry(const std::string& rest = "") {

@@ -62,7 +62,6 @@ const std::string kSys = "Windows 7=1\r\n";
 
 class Requirements : public ::testing::Test {
   protected:
-    ~Requirements() override { TOSInfo::OsName = os_; }
     // The exit code, or -1 when the checks let the setup go on.
     int Run(const std::string& setup, std::vector<int> answers = {}, bool silent = false,
             bool admin = true, const std::string& os = "Windows 7") {
@@ -80,12 +79,12 @@ class Requirements : public ::testing::Test {
         ctx.Silent = silent;
         ctx.Admin = admin;
         ctx.SetupTempDir = dir_.Path();
-        ctx.TitleCaption = "Title";
+        ctx.Lang.TitleCaption = "Title";
         ctx.ProductTitle = "Demo 1.0";
         ctx.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
         ctx.Language = std::make_unique<TIniFile>(dir_ / "Englishqv.lng");
         ObserveRunEnd(ctx);
-        TOSInfo::OsName = os;
+        ctx.System.OsName = os;
         try {
             RunRequirementChecks(ctx);
             return -1;
@@ -101,7 +100,6 @@ class Requirements : public ::testing::Test {
     ScratchDir dir_;
     ScriptedPrompt prompt_;
     std::function<void()> onBox_;
-    std::string os_ = TOSInfo::OsName;
 };
 
 TEST_F(Requirements, SystemRightsAndConnection) {

@@ -2,10 +2,10 @@
 // temp folder and the log file.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "platform/Redirection.h"
-#include "text/RunEnd.h"
-#include "text/SetupLog.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupLog.h"
 
 #include <gtest/gtest.h>
 
@@ -119,10 +119,10 @@ TEST_F(RunEndTest, SubfoldersKeepTheFolderWithoutFailing) {
 }
 
 TEST_F(RunEndTest, EarlyEndsReleaseThenCleanUpThenTerminate) {
-    // What is left when the process would end: readers and lists released, the setup
+    // What is left when the process would end: readers released, the setup
     // temp folder gone, the log file written, redirection back on.
     struct Seen {
-        bool configOpen, languageOpen, listsFilled, folderThere, logThere, redirectionOff;
+        bool configOpen, languageOpen, folderThere, logThere, redirectionOff;
     };
     const std::string log = temp / "QVSETUPLOG.TXT";
     void (*ends[])(RunContext&) = {QuitSetup, RefuseSetup, AbortSetup, FinishSetup,
@@ -131,35 +131,31 @@ TEST_F(RunEndTest, EarlyEndsReleaseThenCleanUpThenTerminate) {
         SetUp();
         ctx.Config = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\qvsetup.ini");
         ctx.Language = std::make_unique<TIniFile>(ctx.SetupTempDir + "\\Englishqv.lng");
-        ctx.List1 = {"a"};
-        ctx.List2 = {"b"};
         ctx.Logging = true;
         ctx.LogList = {"header"};
         DeleteFileA(log.c_str());
         // As start-up leaves it while the requirement checks run for a 64-bit setup; a
         // 64-bit build cannot switch redirection off, so the mark is set by hand there.
-        DisableRedirection(ctx);
-        ctx.RedirectionOff = true;
+        DisableRedirection(ctx.Redirection);
+        ctx.Redirection.Off = true;
         Seen seen{};
         ctx.Terminate = [&](uint32_t code) {
             seen = {ctx.Config != nullptr,
                     ctx.Language != nullptr,
-                    !ctx.List1.empty() || !ctx.List2.empty(),
                     PathExists(ctx.SetupTempDir),
                     PathExists(log),
-                    ctx.RedirectionOff};
+                    ctx.Redirection.Off};
             throw RunEndedForTest{code};
         };
         End(end);
         EXPECT_FALSE(seen.configOpen);
         EXPECT_FALSE(seen.languageOpen);
-        EXPECT_FALSE(seen.listsFilled);
         EXPECT_FALSE(seen.folderThere);
         EXPECT_TRUE(seen.logThere);
         if (end == RefuseSetup) {
             EXPECT_FALSE(seen.redirectionOff) << "a refused setup puts redirection back";
         }
-        RestoreRedirection(ctx);
+        RestoreRedirection(ctx.Redirection);
     }
 }
 

@@ -2,11 +2,11 @@
 // through the shell-link object, with the uninstall record read back from disk.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "engine/UninstallRecord.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
 #include "text/Language.h"
 
 #include <gtest/gtest.h>
@@ -98,20 +98,20 @@ class ShortcutTest : public ::testing::Test {
         ctx_.Language = std::make_unique<TIniFile>(
             std::string(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng"));
         ctx_.SetupTempDir = temp_.Path();
-        ctx_.Edit1 = dest_;
+        ctx_.Wizard.Edit1 = dest_;
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = ctx_.PerUser = true;
-        ctx_.ComboBox1 = "QV Shortcut Test " + std::to_string(GetCurrentProcessId());
+        ctx_.Wizard.ComboBox1 = "QV Shortcut Test " + std::to_string(GetCurrentProcessId());
         ObserveRunEnd(ctx_);
         OpenUninstallRecord(ctx_);
     }
     ~ShortcutTest() override { CloseUninstallRecord(ctx_); }
 
     Strings Recorded(const std::string& section) {
-        FlushRecordFile(ctx_.UninstallRecordPath);
+        FlushRecordFile(ctx_.Record.UninstallRecordPath);
         Strings out;
-        for (const auto& key : RecordKeys(ctx_.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.UninstallRecordPath, section, key));
+        for (const auto& key : RecordKeys(ctx_.Record.UninstallRecordPath, section))
+            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, key));
         return out;
     }
     void ResetReports() {
@@ -169,7 +169,7 @@ TEST_F(ShortcutTest, WritesEveryFieldIntoTheLink) {
         EXPECT_EQ(l.iconIndex, r.wantIndex);
         EXPECT_EQ(l.showCmd, r.wantShow);
     }
-    EXPECT_EQ(ctx_.LFile, dest_ + "\\Link7.lnk");
+    EXPECT_EQ(ctx_.View.LFile, dest_ + "\\Link7.lnk");
     EXPECT_FALSE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
 }
@@ -220,9 +220,9 @@ TEST_F(ShortcutTest, TaskBoxesGovernTheWholeRecord) {
     int n = 0;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.mention);
-        ctx_.CheckPrograms = r.programs;
-        ctx_.CheckDesktop = r.desktop;
-        ctx_.CheckQuickLaunch = r.quick;
+        ctx_.Wizard.CheckPrograms = r.programs;
+        ctx_.Wizard.CheckDesktop = r.desktop;
+        ctx_.Wizard.CheckQuickLaunch = r.quick;
         const std::string name = "\\Box" + std::to_string(n++) + ".lnk";
         CreateShortcut(ctx_, Record("<InstallDir>" + name, "x.exe", r.mention));
         EXPECT_EQ(PathExists(dest_ + name), r.created);
@@ -238,7 +238,7 @@ TEST_F(ShortcutTest, WrongFieldCountsAreIgnored) {
         CreateShortcut(ctx_, r);
     EXPECT_FALSE(PathExists(dest_ + "\\Bad.lnk"));
     EXPECT_TRUE(Recorded("Files").empty() && Recorded("Folders").empty());
-    EXPECT_TRUE(ctx_.LogList.empty() && prompt_.boxes.empty() && ctx_.LFile.empty());
+    EXPECT_TRUE(ctx_.LogList.empty() && prompt_.boxes.empty() && ctx_.View.LFile.empty());
     EXPECT_FALSE(ctx_.Errors);
 }
 
@@ -303,7 +303,7 @@ TEST_F(ShortcutTest, PathsThatLeaveTheirFolderAreRefused) {
     EXPECT_TRUE(Recorded("Folders").empty() && Recorded("Files").empty());
 
     // The same guard covers a program group typed in the wizard.
-    ctx_.ComboBox1 = "..\\..\\Escaped";
+    ctx_.Wizard.ComboBox1 = "..\\..\\Escaped";
     ResetReports();
     CreateShortcut(ctx_, Record("<ProgramGroup>\\App.lnk"));
     EXPECT_TRUE(ctx_.Errors);
@@ -315,8 +315,8 @@ TEST_F(ShortcutTest, ProgramGroupShortcutGoesToTheChosenGroup) {
     for (bool perUser : {true, false}) {
         SCOPED_TRACE(perUser);
         ctx_.PerUser = perUser;
-        const std::string group =
-            ShellPath(perUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS) + "\\" + ctx_.ComboBox1;
+        const std::string group = ShellPath(perUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS) +
+                                  "\\" + ctx_.Wizard.ComboBox1;
         ASSERT_FALSE(PathExists(group));
         Cleanup clean{{group + "\\App.lnk"}, {group}};
         const size_t folders = Recorded("Folders").size();
@@ -349,7 +349,7 @@ TEST_F(ShortcutTest, DesktopShortcutsFollowTheBoxAndThePerUserRewrite) {
                      (r.perUser ? " per-user" : ""));
         DeleteFileA(user.c_str());
         DeleteFileA(common.c_str());
-        ctx_.CheckDesktop = r.checked;
+        ctx_.Wizard.CheckDesktop = r.checked;
         ctx_.PerUser = r.perUser;
         ctx_.Admin = r.admin;
         CreateShortcut(ctx_, Record(r.field0 + name));
@@ -367,7 +367,7 @@ TEST_F(ShortcutTest, QuickLaunchShortcutNeedsItsBox) {
     EXPECT_FALSE(PathExists(folder + "\\" + name));
     EXPECT_TRUE(Recorded("Files").empty());
 
-    ctx_.CheckQuickLaunch = true;
+    ctx_.Wizard.CheckQuickLaunch = true;
     CreateShortcut(ctx_, Record("<QuickLaunch>\\" + name));
     Cleanup clean{{folder + "\\" + name}, Recorded("Folders")};
     EXPECT_TRUE(ReadLink(folder + "\\" + name).loaded);

@@ -29,10 +29,11 @@ class ChildMode : public testing::Environment {
             ExitProcess(0);
         }
         if (mode != "report") return;
-        TOSInfo::GatherSystemInfo(false);
+        SystemFacts facts;
+        TOSInfo::GatherSystemInfo(facts, false);
         std::string self = ModulePath();
-        std::string out = "OsName=" + TOSInfo::OsName + "\n" + "OwnerName=" + TOSInfo::OwnerName +
-                          "\n" + "IsAdmin=" + std::to_string(TOSInfo::IsAdmin()) + "\n" +
+        std::string out = "OsName=" + facts.OsName + "\n" + "OwnerName=" + facts.OwnerName + "\n" +
+                          "IsAdmin=" + std::to_string(TOSInfo::IsAdmin()) + "\n" +
                           "Backup=" + std::to_string(TOSInfo::IsGroupMember(551)) + "\n" +
                           "ByPath=" + std::to_string(TOSInfo::FindProcess(self)) + "\n" +
                           "ByName=" + std::to_string(TOSInfo::FindProcess(ExtractFileName(self))) +

@@ -3,10 +3,10 @@
 // real files and the real registry of the Wine prefix.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
 #include "config/IniFile.h"
 #include "engine/InstallationRun.h"
-#include "engine/UninstallRecord.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
 
 #include <gtest/gtest.h>
 
@@ -70,11 +70,11 @@ class UninstallRecordTest : public ::testing::Test {
   protected:
     UninstallRecordTest() {
         ctx_.SetupTempDir = setupTemp_.Path();
-        ctx_.Edit1 = dest_.Path();
+        ctx_.Wizard.Edit1 = dest_.Path();
         ctx_.Prompt = &prompt_;
         ctx_.PerUser = true;
         ctx_.UninstallOn = true;
-        ctx_.ComboBox1 = "Demo Group";
+        ctx_.Wizard.ComboBox1 = "Demo Group";
         WriteFileBytes(
             setupTemp_ / "Englishqv.lng",
             "[Uninstall]\r\n0=<AppName> Uninstall\r\n1=Remove <AppName>?<#>All of it.\r\n"
@@ -198,7 +198,7 @@ TEST_F(UninstallRecordTest, UpdateRunContinuesTheInstalledRecord) {
                        d + "\\old.exe\r\n1=" + d + "\\Uninstall.exe\r\n2=" + d +
                        "\\Uninstall.ini\r\n[Folders]\r\n0=" + d +
                        "\r\n[Environment]\r\n0=DPATHX\r\n");
-    ctx_.Edit1Disabled = true;
+    ctx_.Wizard.Edit1Disabled = true;
     OpenUninstallRecord(ctx_);
     RecordUninstallItem(ctx_, "Folders", d + "\\sub");
     RecordUninstallItem(ctx_, "Files", d + "\\new.exe");
@@ -237,7 +237,7 @@ TEST_F(UninstallRecordTest, UpdateRunRenumbersAnInstalledRecordWithGapsOrStrayKe
                        "\\f0\r\n"
                        "[Environment]\r\n0=DONE\r\n5=DFIVE\r\n"
                        "[RegistryKeys]\r\n0=DHKEY_CURRENT_USER\\Software\\Demo\r\n");
-    ctx_.Edit1Disabled = true;
+    ctx_.Wizard.Edit1Disabled = true;
     OpenUninstallRecord(ctx_);
     RecordUninstallItem(ctx_, "Files", d + "\\new1.exe");
     RecordUninstallItem(ctx_, "Files", d + "\\new2.exe");
@@ -273,11 +273,11 @@ TEST_F(UninstallRecordTest, BatchedWritesLandWhenTheBatchEnds) {
         RecordUninstallItem(ctx_, "Files", d + "\\sub\\a.txt");
         RecordUninstallItem(ctx_, "Files", " 'quoted' ");
         RecordUninstallItem(ctx_, "Files", "two<#>lines\r\nhere");
-        EXPECT_EQ(RecordKeys(ctx_.UninstallRecordPath, "Files").size(), 3u); // held back
+        EXPECT_EQ(RecordKeys(ctx_.Record.UninstallRecordPath, "Files").size(), 3u); // held back
         RecordUninstallItem(ctx_, "Environment", "DPATH");
         RecordUninstallItem(ctx_, "Environment", "dpath"); // sees the first one
     }
-    EXPECT_EQ(RecordKeys(ctx_.UninstallRecordPath, "Files").size(), 6u);
+    EXPECT_EQ(RecordKeys(ctx_.Record.UninstallRecordPath, "Files").size(), 6u);
     PlaceUninstallRecord(ctx_);
     const Sections s = Placed();
     EXPECT_EQ(Find(s, "Files"), (Keys{{"0", d + "\\Uninstall.exe"},
@@ -295,7 +295,7 @@ TEST_F(UninstallRecordTest, UpdateRunStartsAFreshRecordWhenTheInstalledOneCannot
     Config("AppName=Demo\r\n");
     const std::string d = dest_.Path();
     WriteFileBytes(dest_ / "Uninstall.ini", "[Files]\r\n0=" + d + "\\old.exe\r\n");
-    ctx_.Edit1Disabled = true;
+    ctx_.Wizard.Edit1Disabled = true;
     // Held open without sharing, the installed record cannot be read.
     HANDLE h = CreateFileA((dest_ / "Uninstall.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                            nullptr, OPEN_EXISTING, 0, nullptr);
@@ -559,7 +559,7 @@ TEST_F(UninstallEntryTest, PerUserEntryHoldsEveryValueWithItsType) {
                        "Uninstall\\" +
                            guid_,
                        0));
-    EXPECT_EQ(RecordValue(ctx_.UninstallRecordPath, "RegistryKeys", "0"),
+    EXPECT_EQ(RecordValue(ctx_.Record.UninstallRecordPath, "RegistryKeys", "0"),
               "DHKEY_CURRENT_USER\\" + key);
     EXPECT_FALSE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
@@ -604,7 +604,7 @@ TEST_F(UninstallEntryTest, AllUsersEntryLandsInTheSetupsView) {
         if (SixtyFourBitWindows()) {
             EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, key, other)) << is64;
         }
-        EXPECT_EQ(RecordValue(ctx_.UninstallRecordPath, "RegistryKeys", "0"),
+        EXPECT_EQ(RecordValue(ctx_.Record.UninstallRecordPath, "RegistryKeys", "0"),
                   "DHKEY_LOCAL_MACHINE\\" + key);
     }
 }
@@ -620,7 +620,7 @@ TEST_F(UninstallEntryTest, NothingWithoutUninstallOrShowAddRemove) {
     Config("AppName=Demo\r\nGUID=" + guid_ + "\r\n");
     WriteUninstallEntry(ctx_);
     EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, kRuntimeView));
-    EXPECT_TRUE(RecordKeys(ctx_.UninstallRecordPath, "RegistryKeys").empty());
+    EXPECT_TRUE(RecordKeys(ctx_.Record.UninstallRecordPath, "RegistryKeys").empty());
 }
 
 TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
@@ -651,7 +651,7 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
         EXPECT_EQ(prompt_.boxes[0].caption, "Setup");
         EXPECT_EQ(prompt_.boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
         EXPECT_TRUE(ctx_.Errors);
-        EXPECT_TRUE(RecordKeys(ctx_.UninstallRecordPath, "RegistryKeys").empty()) << guid;
+        EXPECT_TRUE(RecordKeys(ctx_.Record.UninstallRecordPath, "RegistryKeys").empty()) << guid;
     }
     EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, victimKey + "\\sub", kRuntimeView));
     RegValue after = ReadValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
@@ -679,11 +679,11 @@ TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
         "*?v*?REG_SZ*?x*?Yes*?No*?Default\r\n[INI]\r\n0=<InstallDir>\\a.ini*?S*?K*?V*?Yes*?No\r\n");
     std::vector<std::string> tasks;
     const std::string* cancelAt = nullptr;
-    ctx_.InstallViewChanged = [&] {
-        if (tasks.empty() || tasks.back() != ctx_.LTask) tasks.push_back(ctx_.LTask);
-        if (cancelAt && ctx_.LTask == *cancelAt) ctx_.Cancel = true;
+    ctx_.View.InstallViewChanged = [&] {
+        if (tasks.empty() || tasks.back() != ctx_.View.LTask) tasks.push_back(ctx_.View.LTask);
+        if (cancelAt && ctx_.View.LTask == *cancelAt) ctx_.Cancel = true;
     };
-    ctx_.Edit1 = "  " + dest_.Path() + "\\ ";
+    ctx_.Wizard.Edit1 = "  " + dest_.Path() + "\\ ";
     auto registryWritten = [&] {
         HKEY k;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
@@ -694,13 +694,13 @@ TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
 
     // Without a cancel every phase writes.
     RunInstallation(ctx_);
-    EXPECT_EQ(ctx_.Edit1, dest_.Path()); // trimmed, no trailing backslash
+    EXPECT_EQ(ctx_.Wizard.Edit1, dest_.Path()); // trimmed, no trailing backslash
     EXPECT_EQ(tasks,
               (std::vector<std::string>{"Installing files...", "Creating shortcuts...",
                                         "Creating registry entries...", "Modifying INI files...",
                                         "Creating registry entries...", "Finishing setup..."}));
     EXPECT_TRUE(registryWritten());
-    EXPECT_EQ(ctx_.ProgressBar1, 100);
+    EXPECT_EQ(ctx_.View.ProgressBar1, 100);
     RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
     DeleteFileA((dest_ / "a.ini").c_str());
     DeleteFileA((dest_ / "Uninstall.ini").c_str());
@@ -715,7 +715,7 @@ TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
     GetPrivateProfileStringA("S", "K", "", buf, sizeof buf, (dest_ / "a.ini").c_str());
     EXPECT_EQ(std::string(buf), "V");
     EXPECT_EQ(tasks.back(), "Finishing setup...");
-    EXPECT_EQ(ctx_.ProgressBar1, 100);
+    EXPECT_EQ(ctx_.View.ProgressBar1, 100);
     EXPECT_TRUE(PathExists(dest_ / "Uninstall.ini"));
     EXPECT_EQ(ReadFileBytes(dest_ / "Uninstall.exe"), "uninstaller bytes");
     EXPECT_FALSE(ctx_.Errors);

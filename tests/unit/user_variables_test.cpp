@@ -2,7 +2,7 @@
 // request, evaluation order and the second pass, and hostile registry data.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "app/RunContext.h"
+#include "run/RunContext.h"
 #include "text/ExpandText.h"
 #include "text/UserVariables.h"
 

@@ -1,5 +1,5 @@
 // Version texts read as four numbers, and the comparison built on them.
-#include "engine/Versions.h"
+#include "text/Versions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "text/RunEnd.h"
+#include "run/RunEnd.h"
 
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
 #include "platform/Redirection.h"
-#include "text/SetupLog.h"
+#include "run/RunContext.h"
+#include "run/SetupLog.h"
 
 #include <windows.h>
 
@@ -67,7 +67,7 @@ void FailSetup(RunContext& ctx, uint32_t code) {
 void RefuseSetup(RunContext& ctx) {
     // The requirement checks run with file-system redirection switched off (a 64-bit
     // setup on 64-bit Windows); the process gets it back before anything else happens.
-    RestoreRedirection(ctx);
+    RestoreRedirection(ctx.Redirection);
     EndRun(ctx, kExitRefused);
 }
 

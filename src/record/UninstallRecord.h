@@ -25,8 +25,6 @@ struct UpdaterRecords {
     std::vector<std::string> Ini;
 };
 UpdaterRecords BuildUpdaterRecords(const RunContext& ctx);
-// Hands the updater records to WriteRegistryItem and WriteIniItem.
-void WriteUpdaterSettings(RunContext& ctx);
 // The product's entry among the installed programs, when [Setup] Uninstall and
 // ShowAddRemove are on. Failures are reported as item failures.
 void WriteUninstallEntry(RunContext& ctx);

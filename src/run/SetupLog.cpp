@@ -1,7 +1,7 @@
-#include "text/SetupLog.h"
+#include "run/SetupLog.h"
 
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "run/RunContext.h"
 
 void AddLogLine(RunContext& ctx, const std::string& text) {
     ctx.LogList.push_back(text);

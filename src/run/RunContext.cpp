@@ -1,4 +1,4 @@
-#include "app/RunContext.h"
+#include "run/RunContext.h"
 
 RunContext::RunContext()
     : Prompt(&SystemPrompt()), Terminate([](uint32_t code) { ExitProcess(code); }) {}
@@ -10,8 +10,6 @@ RunContext::~RunContext() {
 void RunContext::ReleaseResources() {
     Config.reset();
     Language.reset();
-    List1.clear();
-    List2.clear();
     if (WizardPicture) DeleteObject(WizardPicture);
     if (HeaderPicture) DeleteObject(HeaderPicture);
     WizardPicture = HeaderPicture = nullptr;

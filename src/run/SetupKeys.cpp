@@ -1,7 +1,7 @@
-#include "config/SetupKeys.h"
+#include "run/SetupKeys.h"
 
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "run/RunContext.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "engine/UninstallRecord.h"
+#include "record/UninstallRecord.h"
 
-#include "app/RunContext.h"
 #include "config/IniFile.h"
-#include "config/SetupKeys.h"
-#include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 
@@ -21,8 +20,8 @@ namespace {
 const char kRecordName[] = "qvuninstall.ini";
 
 std::string RecordPath(const RunContext& ctx) {
-    return ctx.UninstallRecordPath.empty() ? JoinPath(ctx.SetupTempDir, kRecordName)
-                                           : ctx.UninstallRecordPath;
+    return ctx.Record.UninstallRecordPath.empty() ? JoinPath(ctx.SetupTempDir, kRecordName)
+                                                  : ctx.Record.UninstallRecordPath;
 }
 
 // A value must stay on its one line: a line break written into the file would cut
@@ -44,8 +43,8 @@ std::string OneLine(const std::string& value) {
 
 void WriteValue(RunContext& ctx, const std::string& section, const std::string& key,
                 const std::string& value) {
-    if (ctx.UninstallBatchDepth > 0) {
-        ctx.UninstallPending.push_back({section, key, OneLine(value)});
+    if (ctx.Record.UninstallBatchDepth > 0) {
+        ctx.Record.UninstallPending.push_back({section, key, OneLine(value)});
         return;
     }
     // The record file's own write failures are not detected (nothing could be done
@@ -124,11 +123,11 @@ std::string Flag(bool on) {
 // Section names in the file ignore case, so "files" is the Files section: numbering
 // it once-only by its key count would write over keys the counter hands out.
 int* Counter(RunContext& ctx, const std::string& section) {
-    if (SameText(section, "Files")) return &ctx.UninstallFilesCount;
-    if (SameText(section, "Folders")) return &ctx.UninstallFoldersCount;
-    if (SameText(section, "RegistryKeys")) return &ctx.UninstallRegistryKeysCount;
-    if (SameText(section, "RegistryValues")) return &ctx.UninstallRegistryValuesCount;
-    if (SameText(section, "INIValues")) return &ctx.UninstallINIValuesCount;
+    if (SameText(section, "Files")) return &ctx.Record.UninstallFilesCount;
+    if (SameText(section, "Folders")) return &ctx.Record.UninstallFoldersCount;
+    if (SameText(section, "RegistryKeys")) return &ctx.Record.UninstallRegistryKeysCount;
+    if (SameText(section, "RegistryValues")) return &ctx.Record.UninstallRegistryValuesCount;
+    if (SameText(section, "INIValues")) return &ctx.Record.UninstallINIValuesCount;
     return nullptr;
 }
 
@@ -176,8 +175,8 @@ void RenumberListSection(const std::string& path, const char* section) {
 // new ones are numbered after them. False when there is none or it cannot be copied;
 // the run then starts a record of its own rather than having none.
 bool ContinueInstalledRecord(RunContext& ctx) {
-    if (!ctx.Edit1Disabled) return false;
-    std::string installed = JoinPath(ctx.Edit1, "Uninstall.ini");
+    if (!ctx.Wizard.Edit1Disabled) return false;
+    std::string installed = JoinPath(ctx.Wizard.Edit1, "Uninstall.ini");
     if (!FileExists(installed)) return false;
     std::string path = RecordPath(ctx);
     if (!CopyFileA(installed.c_str(), path.c_str(), FALSE)) return false;
@@ -207,7 +206,7 @@ void WriteFixedSections(RunContext& ctx) {
     WriteValue(ctx, g, "x64", Flag(ctx.Is64));
     std::string mainExe = ReadSetupString(ctx, "MainExecutable");
     if (!mainExe.empty()) WriteValue(ctx, g, "MainExecutable", ExpandText(ctx, mainExe));
-    WriteValue(ctx, g, "InstallDir", ctx.Edit1);
+    WriteValue(ctx, g, "InstallDir", ctx.Wizard.Edit1);
     WriteValue(ctx, g, "ProgramGroupDir", ConstantValue(ctx, PathConstant::ProgramGroup));
     if (ctx.UninstallOn) {
         WriteValue(ctx, g, "UninstallURL",
@@ -261,24 +260,25 @@ void FlushRecordFile(const std::string& path) {
 }
 
 void OpenUninstallRecord(RunContext& ctx) {
-    ctx.UninstallRecordPath = JoinPath(ctx.SetupTempDir, kRecordName);
-    ctx.UninstallFilesCount = ctx.UninstallFoldersCount = ctx.UninstallRegistryKeysCount = 0;
-    ctx.UninstallRegistryValuesCount = ctx.UninstallINIValuesCount = 0;
+    ctx.Record.UninstallRecordPath = JoinPath(ctx.SetupTempDir, kRecordName);
+    ctx.Record.UninstallFilesCount = ctx.Record.UninstallFoldersCount =
+        ctx.Record.UninstallRegistryKeysCount = 0;
+    ctx.Record.UninstallRegistryValuesCount = ctx.Record.UninstallINIValuesCount = 0;
     // Nothing cached for this path may survive into the new record.
-    FlushRecordFile(ctx.UninstallRecordPath);
-    ctx.UninstallRecordContinued = ContinueInstalledRecord(ctx);
+    FlushRecordFile(ctx.Record.UninstallRecordPath);
+    ctx.Record.UninstallRecordContinued = ContinueInstalledRecord(ctx);
     // A fresh record holds only this run's items: counters at 0 over a left-over
     // file would mix old and new keys.
-    if (!ctx.UninstallRecordContinued) DeleteFileA(ctx.UninstallRecordPath.c_str());
-    ctx.UninstallRecordOpen = true;
+    if (!ctx.Record.UninstallRecordContinued) DeleteFileA(ctx.Record.UninstallRecordPath.c_str());
+    ctx.Record.UninstallRecordOpen = true;
     UninstallRecordBatch batch(ctx);
     WriteFixedSections(ctx);
 }
 
 void FlushUninstallRecord(RunContext& ctx) {
-    if (ctx.UninstallPending.empty()) return;
+    if (ctx.Record.UninstallPending.empty()) return;
     std::vector<std::vector<std::string>> pending;
-    pending.swap(ctx.UninstallPending);
+    pending.swap(ctx.Record.UninstallPending);
     const std::string path = RecordPath(ctx);
     // Sections in the order they were first written, each with its writes in order.
     std::vector<std::string> sections;
@@ -296,11 +296,11 @@ void FlushUninstallRecord(RunContext& ctx) {
 }
 
 UninstallRecordBatch::UninstallRecordBatch(RunContext& ctx) : ctx_(ctx) {
-    ++ctx_.UninstallBatchDepth;
+    ++ctx_.Record.UninstallBatchDepth;
 }
 
 UninstallRecordBatch::~UninstallRecordBatch() {
-    if (--ctx_.UninstallBatchDepth == 0) {
+    if (--ctx_.Record.UninstallBatchDepth == 0) {
         try {
             FlushUninstallRecord(ctx_);
         } catch (...) {
@@ -311,7 +311,7 @@ UninstallRecordBatch::~UninstallRecordBatch() {
 }
 
 void RecordUninstallItem(RunContext& ctx, const std::string& section, const std::string& text) {
-    if (!ctx.UninstallRecordOpen) return;
+    if (!ctx.Record.UninstallRecordOpen) return;
     if (int* counter = Counter(ctx, section)) {
         WriteValue(ctx, section, std::to_string(*counter), text);
         ++*counter;
@@ -328,12 +328,12 @@ void RecordUninstallItem(RunContext& ctx, const std::string& section, const std:
 
 void RecordProgramFiles(RunContext& ctx) {
     // A continued record already lists the uninstaller and its record.
-    if (ctx.UninstallOn && !ctx.UninstallRecordContinued) {
-        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Uninstall.exe");
-        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Uninstall.ini");
+    if (ctx.UninstallOn && !ctx.Record.UninstallRecordContinued) {
+        RecordUninstallItem(ctx, "Files", ctx.Wizard.Edit1 + "\\Uninstall.exe");
+        RecordUninstallItem(ctx, "Files", ctx.Wizard.Edit1 + "\\Uninstall.ini");
     }
     if (ReadSetupBool(ctx, "Updater"))
-        RecordUninstallItem(ctx, "Files", ctx.Edit1 + "\\Updater.exe");
+        RecordUninstallItem(ctx, "Files", ctx.Wizard.Edit1 + "\\Updater.exe");
 }
 
 UpdaterRecords BuildUpdaterRecords(const RunContext& ctx) {
@@ -354,19 +354,11 @@ UpdaterRecords BuildUpdaterRecords(const RunContext& ctx) {
     return r;
 }
 
-void WriteUpdaterSettings(RunContext& ctx) {
-    UpdaterRecords r = BuildUpdaterRecords(ctx);
-    for (const std::string& record : r.Registry)
-        WriteRegistryItem(ctx, record);
-    for (const std::string& record : r.Ini)
-        WriteIniItem(ctx, record);
-}
-
 void CloseUninstallRecord(RunContext& ctx) {
-    if (!ctx.UninstallRecordOpen) return;
+    if (!ctx.Record.UninstallRecordOpen) return;
     FlushUninstallRecord(ctx);
     FlushRecordFile(RecordPath(ctx));
-    ctx.UninstallRecordOpen = false;
+    ctx.Record.UninstallRecordOpen = false;
 }
 
 void PlaceUninstallRecord(RunContext& ctx) {
@@ -375,11 +367,11 @@ void PlaceUninstallRecord(RunContext& ctx) {
     // The profile functions may still hold writes in memory; the copy must see them.
     FlushRecordFile(record);
     if (ctx.UninstallOn) {
-        CopyReplacing(record, JoinPath(ctx.Edit1, "Uninstall.ini"));
+        CopyReplacing(record, JoinPath(ctx.Wizard.Edit1, "Uninstall.ini"));
         CopyReplacing(JoinPath(ctx.SetupTempDir, "QVUninstall.exe"),
-                      JoinPath(ctx.Edit1, "Uninstall.exe"));
+                      JoinPath(ctx.Wizard.Edit1, "Uninstall.exe"));
     }
     if (ReadSetupBool(ctx, "Updater"))
         CopyReplacing(JoinPath(ctx.SetupTempDir, "QVUpdater.exe"),
-                      JoinPath(ctx.Edit1, "Updater.exe"));
+                      JoinPath(ctx.Wizard.Edit1, "Updater.exe"));
 }

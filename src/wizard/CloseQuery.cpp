@@ -1,13 +1,13 @@
-#include "app/CloseQuery.h"
+#include "wizard/CloseQuery.h"
 
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/SystemLibrary.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+#include "run/SetupKeys.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/RunEnd.h"
 #include "wizard/Appearance.h"
 
 #include <shellapi.h>

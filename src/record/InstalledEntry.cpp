@@ -1,14 +1,14 @@
 // The product's entry among the installed programs, under the system's Uninstall
 // key, which starts the uninstaller placed in the destination folder.
-#include "app/RunContext.h"
-#include "config/SetupKeys.h"
-#include "engine/UninstallRecord.h"
-#include "engine/Versions.h"
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
-#include "text/SetupLog.h"
+#include "text/Versions.h"
 
 #include <windows.h>
 
@@ -27,8 +27,8 @@ void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {
 bool WriteValues(RunContext& ctx, TRegistry& reg) {
     std::string appVersion = ConstantValue(ctx, PathConstant::AppVersion);
     std::string icon;
-    if (!ctx.UninstallRecordPath.empty())
-        icon = RecordValue(ctx.UninstallRecordPath, "General", "MainExecutable");
+    if (!ctx.Record.UninstallRecordPath.empty())
+        icon = RecordValue(ctx.Record.UninstallRecordPath, "General", "MainExecutable");
     TVersionNumbers version = ParseVersion(appVersion);
     // Every value is tried, so one that fails does not cost the others.
     bool ok = true;
@@ -41,7 +41,7 @@ bool WriteValues(RunContext& ctx, TRegistry& reg) {
     text("DisplayName", ConstantValue(ctx, PathConstant::AppName));
     text("DisplayVersion", appVersion);
     if (!icon.empty()) text("DisplayIcon", icon);
-    text("InstallLocation", ctx.Edit1);
+    text("InstallLocation", ctx.Wizard.Edit1);
     // A negative size would be stored as a number near 4 billion and shown as
     // terabytes; there is nothing to estimate, so the entry says 0.
     number("EstimatedSize", std::max<int32_t>(ReadSetupInteger(ctx, "FilesSize"), 0) / 1024);

@@ -1,7 +1,7 @@
-#include "app/CommandLine.h"
+#include "run/CommandLine.h"
 
-#include "app/RunContext.h"
 #include "platform/FileUtil.h"
+#include "run/RunContext.h"
 
 #include <cstdlib>
 

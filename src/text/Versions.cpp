@@ -1,4 +1,4 @@
-#include "engine/Versions.h"
+#include "text/Versions.h"
 
 #include <cstddef>
 
