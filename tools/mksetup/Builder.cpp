@@ -3,49 +3,19 @@
 #include "CabWriter.h"
 #include "FileIo.h"
 #include "Project.h"
-#include "package/SetupPackage.h"
-#include "platform/FileUtil.h"
-
-#include <windows.h>
-
-#include <climits>
+#include "common/SetupLayout.h"
+#include "common/WinPath.h"
 
 namespace mksetup {
 
 namespace {
 
-// The runtime keeps every offset and size of its own file in signed 32-bit integers.
-constexpr uint64_t kMaxSetupFile = INT32_MAX;
+using qvcommon::kMaxSetupFile;
+using qvcommon::kTrailerSearchFloor;
+using qvcommon::kTrailerSize;
 
-// A file beside the output that receives the setup while it is written. It is
-// deleted when the object goes away unless the build moved it over the output.
-class TempOutput {
-  public:
-    explicit TempOutput(const std::string& output) {
-        std::string folder = ExcludeTrailingBackslash(ExtractFilePath(output));
-        char buf[MAX_PATH + 1];
-        if (folder.empty() || !GetTempFileNameA(folder.c_str(), "mks", 0, buf))
-            throw BuildError("cannot write " + output + ": " + SystemErrorText(GetLastError()));
-        path_ = buf;
-    }
-    ~TempOutput() {
-        if (path_.empty()) return;
-        SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path_.c_str());
-    }
-    TempOutput(const TempOutput&) = delete;
-    TempOutput& operator=(const TempOutput&) = delete;
-    const std::string& Path() const { return path_; }
-    void Commit(const std::string& output) {
-        if (!MoveFileExA(path_.c_str(), output.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw BuildError("cannot write " + output + ": " + SystemErrorText(GetLastError()));
-        path_.clear();
-    }
-
-  private:
-    std::string path_;
-};
+constexpr char kUninstallerInCab[] = "QVUninstall.exe";
+constexpr char kUninstallerBeside[] = "uninstall.exe";
 
 void CheckLimit(uint64_t total) {
     if (total > kMaxSetupFile)
@@ -53,21 +23,35 @@ void CheckLimit(uint64_t total) {
                          " bytes, which the runtime cannot address");
 }
 
-void PackCabinet(const std::string& cabPath, const std::vector<CabEntry>& entries,
-                 const std::string& what) {
-    try {
-        WriteCabinet(cabPath, entries);
-    } catch (const std::exception& e) {
-        throw BuildError("cannot pack " + what + ": " + e.what());
-    }
+std::string Beside(const std::string& program, const std::string& name) {
+    const std::string folder = HostFolderOf(program);
+    return folder.empty() ? name : JoinHostPath(folder, name);
 }
 
 std::string ResolveStub(const BuildOptions& options) {
-    std::string stub = options.stubPath.empty()
-                           ? JoinPath(ExtractFilePath(ModulePath()), "setupstub.exe")
-                           : FullPath(options.stubPath);
+    std::string stub = options.stubPath.empty() ? Beside(ProgramPath(), "setupstub.exe")
+                                                : FullHostPath(options.stubPath);
     if (!FileExists(stub)) throw BuildError("runtime not found: " + stub);
     return stub;
+}
+
+// The uninstaller the setup carries: the project's own QVUninstall.exe, else the one
+// given, else uninstall.exe beside the builder. Empty when there is none (a warning).
+std::string ResolveUninstaller(const BuildOptions& options, const Project& project,
+                               BuildReport& report) {
+    for (const std::string& path : project.setupFiles)
+        if (qvcommon::SameText(HostFileName(path), kUninstallerInCab)) return {};
+    if (!options.uninstallerPath.empty()) {
+        std::string given = FullHostPath(options.uninstallerPath);
+        if (!FileExists(given)) throw BuildError("uninstaller not found: " + given);
+        return given;
+    }
+    std::string beside = Beside(ProgramPath(), kUninstallerBeside);
+    if (FileExists(beside)) return beside;
+    report.warnings.push_back("no uninstaller: the setup folder has no " +
+                              std::string(kUninstallerInCab) + " and there is no " + beside +
+                              " (--uninstaller names one); the setup is built without it");
+    return {};
 }
 
 // The configuration as written in the setup cabinet: the project's sections with
@@ -97,33 +81,41 @@ std::vector<IniSection> MakeConfiguration(const Project& project, const BuildRep
     return sections;
 }
 
+uint64_t PackCabinet(OutputFile& out, const std::vector<CabEntry>& entries, const std::string& what,
+                     const CabWriterOptions& cabOptions) {
+    try {
+        return AppendCabinet(out, entries, cabOptions);
+    } catch (const std::exception& e) {
+        throw BuildError("cannot pack " + what + ": " + e.what());
+    }
+}
+
 } // namespace
 
 BuildReport BuildSetup(const BuildOptions& options) {
     Project project = ReadProject(options.projectDir, options.requireSetupFiles);
     // FilesSize is read back as a signed 32-bit integer.
-    if (project.payloadSize > uint64_t{INT32_MAX})
+    if (project.payloadSize > kMaxSetupFile)
         throw BuildError("the payload files total " + std::to_string(project.payloadSize) +
-                         " bytes; at most " + std::to_string(INT32_MAX) + " are supported");
+                         " bytes; at most " + std::to_string(kMaxSetupFile) + " are supported");
     std::string stub = ResolveStub(options);
     uint64_t stubSize = FileSize64(stub);
     if (stubSize == 0) throw BuildError("runtime is empty: " + stub);
     CheckLimit(stubSize);
 
     if (options.outputPath.empty()) throw BuildError("no output file given");
-    std::string output = FullPath(options.outputPath);
-    if (DirectoryExists(output)) throw BuildError("output is a folder: " + output);
+    std::string output = FullHostPath(options.outputPath);
+    if (FolderExists(output)) throw BuildError("output is a folder: " + output);
     // Replacing a read-only file by renaming over it succeeds on some systems; a
     // read-only output is a request to keep it, so it is refused everywhere.
-    DWORD attrs = GetFileAttributesA(output.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY))
+    if (IsReadOnlyFile(output))
         throw BuildError("cannot write " + output + ": the file is read-only");
 
     BuildReport report;
     report.totalFiles = static_cast<uint32_t>(project.payload.size());
     report.filesSize = project.payloadSize;
+    const std::string uninstaller = ResolveUninstaller(options, project, report);
 
-    WorkFolder work;
     TempOutput temp(output);
     OutputFile out;
     out.Open(temp.Path());
@@ -133,29 +125,38 @@ BuildReport BuildSetup(const BuildOptions& options) {
     CheckLimit(out.Size());
     report.engineSize = static_cast<uint32_t>(out.Size());
 
-    const std::string payloadCab = work.Path() + "\\payload.cab";
+    BuildProgress progress;
+    progress.totalFiles = report.totalFiles;
+    progress.totalBytes = project.payloadSize;
+    CabWriterOptions cabOptions;
+    if (options.progress) {
+        cabOptions.progress = [&](uint64_t bytes) {
+            progress.bytesDone += bytes;
+            options.progress(progress);
+        };
+    }
     for (const PayloadFile& file : project.payload) {
-        PackCabinet(payloadCab, {{file.sourcePath, file.NameInCab()}}, file.sourcePath);
-        uint64_t size = FileSize64(payloadCab);
-        CheckLimit(out.Size() + size + kTrailerSize);
-        out.Append(payloadCab);
-        DeleteFileA(payloadCab.c_str());
+        const uint64_t size =
+            PackCabinet(out, {{file.sourcePath, file.NameInCab()}}, file.sourcePath, cabOptions);
+        CheckLimit(out.Size() + kTrailerSize);
         report.cabinetSizes.push_back(static_cast<uint32_t>(size));
+        ++progress.filesDone;
+        if (options.progress) options.progress(progress);
     }
 
-    const std::string iniPath = work.Path() + "\\qvsetup.ini";
-    WriteWholeFile(iniPath, FormatIniText(MakeConfiguration(project, report)));
-    std::vector<CabEntry> setupEntries{{iniPath, "qvsetup.ini"}};
+    // The configuration is made here; its date and time are setup.ini's, so that
+    // nothing of the moment of the build goes into the setup.
+    CabEntry ini{JoinHostPath(project.dir, "setup.ini"), "qvsetup.ini"};
+    ini.contents = FormatIniText(MakeConfiguration(project, report));
+    std::vector<CabEntry> setupEntries{ini};
     for (const std::string& path : project.setupFiles)
-        setupEntries.push_back({path, ExtractFileName(path)});
-    const std::string setupCab = work.Path() + "\\qvsetup.cab";
-    PackCabinet(setupCab, setupEntries, "the setup files");
-    uint64_t setupSize = FileSize64(setupCab);
-    CheckLimit(out.Size() + setupSize + kTrailerSize);
-    out.Append(setupCab);
+        setupEntries.push_back({path, HostFileName(path)});
+    if (!uninstaller.empty()) setupEntries.push_back({uninstaller, kUninstallerInCab});
+    const uint64_t setupSize = PackCabinet(out, setupEntries, "the setup files", {});
+    CheckLimit(out.Size() + kTrailerSize);
     report.setupCabinetSize = static_cast<uint32_t>(setupSize);
 
-    std::string trailer = FormatTrailer(report.setupCabinetSize);
+    std::string trailer = qvcommon::FormatTrailer(report.setupCabinetSize);
     out.Write(trailer.data(), trailer.size());
     report.setupFileSize = out.Size();
     out.Close();

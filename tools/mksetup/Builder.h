@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +16,12 @@ class BuildError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// How far the packing of the payload has come.
+struct BuildProgress {
+    uint32_t filesDone = 0, totalFiles = 0;
+    uint64_t bytesDone = 0, totalBytes = 0;
+};
+
 struct BuildOptions {
     std::string projectDir; // holds setup.ini and the setup\ folder
     std::string outputPath; // the setup file to write (replaced only when the build succeeds)
@@ -22,6 +29,11 @@ struct BuildOptions {
     // Refuse a project whose setup\ folder lacks qvwizard.bmp, qvheader.bmp or a
     // language file. Tests switch it off to build deliberately broken setups.
     bool requireSetupFiles = true;
+    // The uninstaller to carry as QVUninstall.exe when the setup folder has none of its
+    // own; empty: uninstall.exe beside the running program, if there is one.
+    std::string uninstallerPath;
+    // Called as the payload is packed (after each data block and each file).
+    std::function<void(const BuildProgress&)> progress;
 };
 
 struct BuildReport {
@@ -31,6 +43,7 @@ struct BuildReport {
     std::vector<uint32_t> cabinetSizes; // per [Files] record, in order
     uint32_t setupCabinetSize = 0;      // S, as written in the trailer
     uint64_t setupFileSize = 0;
+    std::vector<std::string> warnings; // what the build went on without
 };
 
 // Builds the setup. Throws BuildError; never leaves a half-written output behind.

@@ -1,72 +1,80 @@
+// The host-independent half of the builder's file access.
 #include "FileIo.h"
 
 #include "Builder.h"
-#include "platform/FileUtil.h"
 
 #include <algorithm>
-#include <atomic>
-#include <vector>
 
 namespace mksetup {
 
 namespace {
 
 // Big enough that large payloads copy quickly, small enough to keep memory flat.
-constexpr DWORD kCopyBlock = 256 * 1024;
+constexpr size_t kCopyBlock = 256 * 1024;
 
-class ReadHandle {
-  public:
-    explicit ReadHandle(const std::string& path)
-        : h_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-        if (h_ == INVALID_HANDLE_VALUE)
-            throw BuildError("cannot open " + path + ": " + SystemErrorText(GetLastError()));
-    }
-    ~ReadHandle() { CloseHandle(h_); }
-    ReadHandle(const ReadHandle&) = delete;
-    ReadHandle& operator=(const ReadHandle&) = delete;
-    HANDLE get() const { return h_; }
-
-  private:
-    HANDLE h_;
-};
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 } // namespace
 
-std::string SystemErrorText(DWORD code) {
-    char* buf = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n && buf ? std::string(buf, n) : std::string();
-    if (buf) LocalFree(buf);
-    while (!text.empty() &&
-           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    if (text.empty()) text = "system error " + std::to_string(code);
-    return text;
+std::string HostPath(const std::string& path) {
+    std::string p = path;
+    std::replace_if(p.begin(), p.end(), IsSeparator, kHostSeparator);
+    return p;
 }
 
-uint64_t FileSize64(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-        throw BuildError("cannot read " + path + ": " + SystemErrorText(GetLastError()));
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+std::string JoinHostPath(const std::string& folder, const std::string& rel) {
+    std::string tail = HostPath(rel);
+    size_t skip = tail.find_first_not_of(kHostSeparator);
+    tail.erase(0, skip == std::string::npos ? tail.size() : skip);
+    std::string head = HostPath(folder);
+    if (head.empty() || head.back() != kHostSeparator) head += kHostSeparator;
+    return head + tail;
+}
+
+std::string HostFolderOf(const std::string& path) {
+    std::string p = HostPath(path);
+    size_t at = p.find_last_of(kHostSeparator);
+    if (at == std::string::npos) return {};
+    // "/x" and "C:\x" keep their root.
+    if (at == 0 || (at == 2 && p[1] == ':')) return p.substr(0, at + 1);
+    return p.substr(0, at);
+}
+
+std::string HostFileName(const std::string& path) {
+    std::string p = HostPath(path);
+    size_t at = p.find_last_of(kHostSeparator);
+    return at == std::string::npos ? p : p.substr(at + 1);
+}
+
+void PackDosDateTime(int64_t localSeconds, uint16_t& date, uint16_t& time) {
+    constexpr int64_t kDay = 86400;
+    constexpr int64_t kFirst = 315532800;   // 1980-01-01 00:00:00
+    constexpr int64_t kLast = 4354819198LL; // 2107-12-31 23:59:58
+    const int64_t s = std::clamp(localSeconds, kFirst, kLast);
+    int64_t days = s / kDay, rest = s % kDay;
+    // Civil date from days since 1970-01-01 (proleptic Gregorian calendar).
+    days += 719468;
+    const int64_t era = days / 146097;
+    const int64_t doe = days - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    date = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+    time = static_cast<uint16_t>(((rest / 3600) << 11) | ((rest / 60 % 60) << 5) | (rest % 60 / 2));
 }
 
 std::string ReadSmallFile(const std::string& path, uint64_t maxSize) {
-    ReadHandle in(path);
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(in.get(), &size))
-        throw BuildError("cannot read " + path + ": " + SystemErrorText(GetLastError()));
-    if (static_cast<uint64_t>(size.QuadPart) > maxSize)
+    InputFile in(path);
+    if (in.Size() > maxSize)
         throw BuildError(path + " is larger than " + std::to_string(maxSize) + " bytes");
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!bytes.empty() &&
-        (!ReadFile(in.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-         got != bytes.size()))
-        throw BuildError("cannot read " + path + ": " + SystemErrorText(GetLastError()));
+    std::string bytes(static_cast<size_t>(in.Size()), '\0');
+    if (in.Read(bytes.data(), bytes.size()) != bytes.size())
+        throw BuildError("cannot read " + path + ": the file changed while it was read");
     return bytes;
 }
 
@@ -75,32 +83,6 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
     out.Open(path);
     out.Write(bytes.data(), bytes.size());
     out.Close();
-}
-
-OutputFile::~OutputFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-}
-
-void OutputFile::Open(const std::string& path) {
-    path_ = path;
-    size_ = 0;
-    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE)
-        throw BuildError("cannot write " + path + ": " + SystemErrorText(GetLastError()));
-}
-
-void OutputFile::Write(const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, kCopyBlock));
-        DWORD put = 0;
-        if (!WriteFile(handle_, p, chunk, &put, nullptr) || put != chunk)
-            throw BuildError("cannot write " + path_ + ": " + SystemErrorText(GetLastError()));
-        p += chunk;
-        size -= chunk;
-        size_ += chunk;
-    }
 }
 
 void OutputFile::WriteZeros(uint64_t count) {
@@ -112,72 +94,26 @@ void OutputFile::WriteZeros(uint64_t count) {
     }
 }
 
+void OutputFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (offset + size > size_)
+        throw BuildError("cannot write " + path_ + ": rewrite past the end of the file");
+    const uint64_t end = size_;
+    Seek(offset);
+    size_ = offset;
+    Write(data, size);
+    Seek(end);
+    size_ = end;
+}
+
 uint64_t OutputFile::Append(const std::string& path) {
-    ReadHandle in(path);
+    InputFile in(path);
     std::vector<char> buf(kCopyBlock);
     uint64_t total = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(in.get(), buf.data(), kCopyBlock, &got, nullptr))
-            throw BuildError("cannot read " + path + ": " + SystemErrorText(GetLastError()));
-        if (got == 0) break;
+    while (size_t got = in.Read(buf.data(), buf.size())) {
         Write(buf.data(), got);
         total += got;
     }
     return total;
-}
-
-void OutputFile::Close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return;
-    BOOL ok = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    if (!ok) throw BuildError("cannot write " + path_ + ": " + SystemErrorText(GetLastError()));
-}
-
-void RemoveFolderTree(const std::string& path) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = path + "\\" + name;
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                RemoveFolderTree(full);
-            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveDirectoryA(full.c_str()); // a link: remove the link, not its target
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
-}
-
-WorkFolder::WorkFolder() {
-    static std::atomic<unsigned> counter{0};
-    std::string base = TempDir();
-    if (base.empty()) throw BuildError("cannot find the temporary folder");
-    for (int attempt = 0;; ++attempt) {
-        std::string path = base + "\\mksetup-" + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(GetTickCount()) + "-" + std::to_string(counter++);
-        if (CreateDirectoryA(path.c_str(), nullptr)) {
-            path_ = path;
-            return;
-        }
-        DWORD err = GetLastError();
-        if (err != ERROR_ALREADY_EXISTS || attempt > 100)
-            throw BuildError("cannot create a work folder in " + base + ": " +
-                             SystemErrorText(err));
-    }
-}
-
-WorkFolder::~WorkFolder() {
-    RemoveFolderTree(path_);
 }
 
 } // namespace mksetup

@@ -1,11 +1,13 @@
 #include "IniText.h"
 
 #include "Builder.h"
-#include "platform/FileUtil.h"
+#include "common/WinPath.h"
 
 namespace mksetup {
 
 namespace {
+
+using qvcommon::SameText;
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t");

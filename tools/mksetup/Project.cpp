@@ -2,9 +2,7 @@
 
 #include "Builder.h"
 #include "FileIo.h"
-#include "platform/FileUtil.h"
-
-#include <windows.h>
+#include "common/WinPath.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +11,11 @@
 namespace mksetup {
 
 namespace {
+
+using qvcommon::ExtractFileName;
+using qvcommon::JoinPath;
+using qvcommon::SameText;
+using qvcommon::UpperCase;
 
 constexpr uint64_t kMaxSetupIni = 16 * 1024 * 1024;
 
@@ -33,10 +36,6 @@ std::string Trim(const std::string& s) {
 
 bool EndsWithText(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && SameText(s.substr(s.size() - tail.size()), tail);
-}
-
-bool IsAbsolutePath(const std::string& p) {
-    return (p.size() >= 2 && p[1] == ':') || (!p.empty() && (p[0] == '\\' || p[0] == '/'));
 }
 
 // The cabinet stores the file under this name and the runtime extracts it into the
@@ -68,39 +67,16 @@ void CheckDestination(const std::string& destination) {
     CheckFileName(ExtractFileName(destination), destination);
 }
 
+// Relative paths use backslashes on every host: they become destinations.
 void ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>& out) {
-    struct Entry {
-        std::string name;
-        bool folder;
-    };
-    std::vector<Entry> entries;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) {
-        DWORD err = GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND) return;
-        throw BuildError("cannot list " + folder + ": " + SystemErrorText(err));
-    }
-    do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..") continue;
-        bool isFolder = fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        // A junction or symbolic link to a folder may lead back up the tree.
-        if (isFolder && (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        entries.push_back({name, isFolder});
-    } while (FindNextFileA(h, &fd));
-    DWORD err = GetLastError();
-    FindClose(h);
-    if (err != ERROR_NO_MORE_FILES)
-        throw BuildError("cannot list " + folder + ": " + SystemErrorText(err));
-
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    std::vector<FolderEntry> entries = ListFolder(folder);
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
         std::string ua = UpperCase(a.name), ub = UpperCase(b.name);
         return ua != ub ? ua < ub : a.name < b.name;
     });
-    for (const Entry& e : entries) {
-        std::string full = folder + "\\" + e.name;
-        if (full.size() >= MAX_PATH) throw BuildError("path too long: " + full);
+    for (const FolderEntry& e : entries) {
+        std::string full = JoinHostPath(folder, e.name);
+        if (full.size() >= kMaxHostPath) throw BuildError("path too long: " + full);
         if (e.folder)
             ListInto(full, prefix + e.name + "\\", out);
         else
@@ -109,15 +85,17 @@ void ListInto(const std::string& folder, const std::string& prefix, std::vector<
 }
 
 void AddPayload(Project& project, const PayloadRecord& record) {
-    std::string source =
-        IsAbsolutePath(record.source) ? record.source : JoinPath(project.dir, record.source);
-    source = ExcludeTrailingBackslash(FullPath(source));
-    if (DirectoryExists(source)) {
+    // Sources are host paths, written with '\\' or '/' alike.
+    std::string source = IsAbsoluteHostPath(record.source)
+                             ? record.source
+                             : JoinHostPath(project.dir, record.source);
+    source = FullHostPath(source);
+    if (FolderExists(source)) {
         std::vector<std::string> files = ListFilesRecursive(source);
         if (files.empty()) throw BuildError("payload folder holds no files: " + source);
         for (const std::string& rel : files) {
             PayloadFile file;
-            file.sourcePath = source + "\\" + rel;
+            file.sourcePath = JoinHostPath(source, rel);
             file.destination = JoinPath(record.destination, rel);
             file.existMode = record.existMode;
             file.uninstall = record.uninstall;
@@ -136,22 +114,15 @@ void AddPayload(Project& project, const PayloadRecord& record) {
 }
 
 void ReadSetupFolder(Project& project, bool requireSetupFiles) {
-    std::string folder = project.dir + "\\setup";
-    if (!DirectoryExists(folder)) {
+    std::string folder = JoinHostPath(project.dir, "setup");
+    if (!FolderExists(folder)) {
         if (requireSetupFiles) throw BuildError("project has no setup folder: " + folder);
         return;
     }
     bool wizard = false, header = false, language = false;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
     std::vector<std::string> names;
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            names.push_back(fd.cFileName);
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
+    for (const FolderEntry& e : ListFolder(folder))
+        if (!e.folder) names.push_back(e.name);
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         std::string ua = UpperCase(a), ub = UpperCase(b);
         return ua != ub ? ua < ub : a < b;
@@ -164,7 +135,7 @@ void ReadSetupFolder(Project& project, bool requireSetupFiles) {
         wizard = wizard || SameText(name, "qvwizard.bmp");
         header = header || SameText(name, "qvheader.bmp");
         language = language || EndsWithText(name, "qv.lng");
-        project.setupFiles.push_back(folder + "\\" + name);
+        project.setupFiles.push_back(JoinHostPath(folder, name));
     }
     if (!requireSetupFiles) return;
     if (!wizard) throw BuildError("setup folder lacks qvwizard.bmp: " + folder);
@@ -211,16 +182,16 @@ PayloadRecord ParsePayloadRecord(const std::string& value) {
 
 std::vector<std::string> ListFilesRecursive(const std::string& folder) {
     std::vector<std::string> out;
-    ListInto(ExcludeTrailingBackslash(folder), "", out);
+    ListInto(FullHostPath(folder), "", out);
     return out;
 }
 
 Project ReadProject(const std::string& projectDir, bool requireSetupFiles) {
     Project project;
     if (projectDir.empty()) throw BuildError("no project folder given");
-    project.dir = ExcludeTrailingBackslash(FullPath(projectDir));
-    if (!DirectoryExists(project.dir)) throw BuildError("project folder not found: " + project.dir);
-    std::string iniPath = project.dir + "\\setup.ini";
+    project.dir = FullHostPath(projectDir);
+    if (!FolderExists(project.dir)) throw BuildError("project folder not found: " + project.dir);
+    std::string iniPath = JoinHostPath(project.dir, "setup.ini");
     if (!FileExists(iniPath)) throw BuildError("project has no setup.ini: " + iniPath);
 
     std::vector<IniSection> sections = ParseIniText(ReadSmallFile(iniPath, kMaxSetupIni), iniPath);
