@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
+#include "platform/SystemLibrary.h"
 
 #include <tlhelp32.h>
 
@@ -194,15 +195,24 @@ bool TOSInfo::IsAdmin() {
 }
 
 std::string TOSInfo::FileVersionText(const std::string& path) {
+    // version.dll is not one of the libraries the system always takes from its own
+    // folder: imported by the program, a copy beside the setup would be loaded before
+    // the first line of the program runs. So it is bound here, from the system folder.
+    using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+    const auto sizeOf = SystemFunction<SizeFn>("version.dll", "GetFileVersionInfoSizeA");
+    const auto info = SystemFunction<InfoFn>("version.dll", "GetFileVersionInfoA");
+    const auto query = SystemFunction<QueryFn>("version.dll", "VerQueryValueA");
+    if (!sizeOf || !info || !query) return {};
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    DWORD size = sizeOf(path.c_str(), &handle);
     if (size < sizeof(WORD)) return {};
     std::vector<char> buf(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, buf.data())) return {};
+    if (!info(path.c_str(), 0, size, buf.data())) return {};
     void* p = nullptr;
     UINT len = 0;
-    if (!VerQueryValueA(buf.data(), "\\", &p, &len) || !p || len < sizeof(VS_FIXEDFILEINFO))
-        return {};
+    if (!query(buf.data(), "\\", &p, &len) || !p || len < sizeof(VS_FIXEDFILEINFO)) return {};
     // A damaged resource can claim a fixed record that runs past the end of its
     // own block; the bytes there are not a version. The block's length is its
     // first 16-bit word.
