@@ -20,6 +20,12 @@ qv_wine_loader() {
     if [ "$1" = x86_64 ]; then echo /usr/lib/wine/wine64; else echo wine; fi
 }
 
+# qv_configure_host SOURCE BUILD: the native builder (a Linux program) in BUILD/host;
+# its tests compare its setups with those of BUILD's mksetup.exe under Wine.
+qv_configure_host() {
+    cmake -S "$1/tools/mksetup" -B "$2/host" -DQV_WINDOWS_BUILD="$(realpath "$2")" >/dev/null
+}
+
 # qv_configure SOURCE BUILD ARCH: a folder configured for another architecture is
 # configured afresh (CMake keeps the first toolchain of a build folder otherwise).
 qv_configure() {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the demo setup from examples/demo with mksetup and runs it under Wine,
-# then shows what it installed.
+# Builds the demo setup from examples/demo with the native builder (build/host/bin/
+# mksetup, a Linux program) and runs it under Wine, then shows what it installed.
 # Usage: scripts/demo.sh [setup switches]   (default: /S /L, a silent run with a log)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -8,7 +8,12 @@ build="$root/build"
 "$root/scripts/install-deps.sh"
 source "$root/scripts/configure.sh"
 qv_configure "$root" "$build" "$(qv_run_arch)"
-cmake --build "$build" -j"$(nproc)" --target setupstub mksetup
+targets=(setupstub)
+# The uninstaller the setup carries, where the build has it.
+if cmake --build "$build" --target help | grep -qx '\.\.\. uninstall'; then targets+=(uninstall); fi
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+qv_configure_host "$root" "$build"
+cmake --build "$build/host" -j"$(nproc)" --target mksetup
 source "$root/scripts/wine-session.sh"
 wine_session_start "$build"
 trap wine_session_stop EXIT
@@ -16,7 +21,9 @@ trap wine_session_stop EXIT
 run() { "$build/wine-run.sh" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
 out="$build/demo-setup.exe"
-run "$build/bin/mksetup.exe" "$(winpath "$root/examples/demo")" "$(winpath "$out")"
+builder=("$build/host/bin/mksetup" "$root/examples/demo" "$out" --stub "$build/bin/setupstub.exe")
+[ -f "$build/bin/uninstall.exe" ] && builder+=(--uninstaller "$build/bin/uninstall.exe")
+"${builder[@]}"
 [ $# -eq 0 ] && set -- /S /L
 echo "Running $(basename "$out") $*"
 set +e

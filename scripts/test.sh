@@ -17,7 +17,13 @@ if [ "$arch" != i686 ]; then
 fi
 qv_configure "$root" "$build" "$arch"
 cmake --build "$build" -j"$(nproc)"
+qv_configure_host "$root" "$build"
+cmake --build "$build/host" -j"$(nproc)"
 source "$root/scripts/wine-session.sh"
 wine_session_start "$build" private
 trap wine_session_stop EXIT
-ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+# The native builder's tests first (quick), then everything under Wine; both always run.
+status=0
+ctest --test-dir "$build/host" --output-on-failure -j2 --timeout 300 || status=$?
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 || status=$?
+exit "$status"
