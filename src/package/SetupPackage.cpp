@@ -3,6 +3,7 @@
 #include "package/CabSTComps.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/Security.h"
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
 
@@ -202,7 +203,9 @@ uint32_t UnpackSetupPackage(RunContext& ctx, const std::string& setupFile, bool 
 
     if (S > trailer.offset) return S;
     const std::string dir = ctx.SetupTempDir;
-    if (!CreateDirectoryA(dir.c_str(), nullptr)) return S;
+    // Private when elevated: the files unpacked here are later read and run with the
+    // elevated rights, and the user's temporary folder is open to all the user's programs.
+    if (!CreateWorkFolder(dir)) return S;
     ctx.SetupTempDirCreated = true;
     const std::string cab = dir + "\\qvsetup.cab";
     {
