@@ -1,6 +1,7 @@
 #include "sysinfo/Requirements.h"
 
 #include "platform/MessagePump.h"
+#include "platform/Redirection.h"
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
 #include "run/SetupKeys.h"
@@ -32,6 +33,20 @@ int Ask(RunContext& ctx, int index, const std::string& arg, UINT buttons) {
 // The display name of a level; a level beyond its table is shown as its number.
 template <size_t N> std::string LevelName(const char* const (&names)[N], int32_t level) {
     return level >= 0 && static_cast<size_t>(level) < N ? names[level] : std::to_string(level);
+}
+
+// Starts this setup again, with the same arguments, through the elevation request,
+// and ends with that run's exit code. This run's working files go first: the new run
+// unpacks its own (it could draw the same folder name), and the log ("/L") is the new
+// run's to write. False when the request was declined; the run then only refuses.
+bool HandOnElevated(RunContext& ctx, const ElevatedStart& startElevated) {
+    RestoreRedirection(ctx.Redirection);
+    ctx.ReleaseResources();
+    CleanUpSetupFiles(ctx);
+    uint32_t code = kExitRefused;
+    if (!startElevated(ctx.SetupFile, JoinArguments(ctx.Args), code)) return false;
+    ctx.Terminate(code);
+    return true;
 }
 
 enum class Outcome { Pass, Again, Stop };
@@ -117,7 +132,7 @@ void WarnUnlessSilent(RunContext& ctx, const std::string& text) {
         ctx.Prompt->MessageBox(nullptr, text, ctx.Lang.TitleCaption, MB_OK | MB_ICONWARNING);
 }
 
-void RunRequirementChecks(RunContext& ctx) {
+void RunRequirementChecks(RunContext& ctx, const ElevatedStart& startElevated) {
     // Each refusal returns at once: RefuseSetup ends the process, and whatever
     // replaces that end must not see the setup go on.
     if (ReadSetupBool(ctx, "64-bit") && !TOSInfo::IsWow64()) {
@@ -128,7 +143,13 @@ void RunRequirementChecks(RunContext& ctx) {
         (ctx.Silent || Ask(ctx, 3, SupportedSystemsList(ctx), MB_YESNO) != IDYES))
         return RefuseSetup(ctx);
     if (ReadSetupBool(ctx, "Admin") && !ctx.Admin) {
-        WarnUnlessSilent(ctx, Message(ctx, 4));
+        // Read first: asking for the rights removes this run's files, language included.
+        const std::string refusal = Message(ctx, 4);
+        if (ShouldRequestElevation(true, ctx.Admin, ReadSetupBool(ctx, "RequestElevation"),
+                                   TakeElevationRequestMark()) &&
+            HandOnElevated(ctx, startElevated))
+            return;
+        WarnUnlessSilent(ctx, refusal);
         return RefuseSetup(ctx);
     }
     if (ReadSetupBool(ctx, "Internet") && !TOSInfo::HasInternetConnection() &&

@@ -2,12 +2,24 @@
 // internet connection, a program that must be closed, prerequisite products.
 #pragma once
 
+#include "platform/Elevation.h"
+
+#include <cstdint>
+#include <functional>
 #include <string>
 
 struct RunContext;
 
-// Returns when the setup may go on; ends the run (exit code 5) otherwise.
-void RunRequirementChecks(RunContext& ctx);
+// Starts program with the parameters with administrator rights and waits for it:
+// false when it did not start (the user declined), else true with its exit code.
+using ElevatedStart = std::function<bool(const std::string& program, const std::string& parameters,
+                                         uint32_t& exitCode)>;
+
+// Returns when the setup may go on; ends the run (exit code 5) otherwise. A setup that
+// requires administrator rights and asks for them ([Setup] RequestElevation) starts
+// itself again through startElevated when the user lacks them, and ends with that
+// run's exit code; a declined request is refused as without it.
+void RunRequirementChecks(RunContext& ctx, const ElevatedStart& startElevated = RunElevatedAndWait);
 
 // The supported systems named by the ten system keys of [Setup] that are true, as
 // message 3 shows them: "7, 8.1".
