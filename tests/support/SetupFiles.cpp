@@ -11,8 +11,9 @@
 #include <gtest/gtest.h>
 
 bool BuildTestSetup(const std::string& projectDir, const std::string& setupPath,
-                    bool requireSetupFiles) {
+                    bool requireSetupFiles, mksetup::CheckLevel checks) {
     mksetup::BuildOptions o;
+    o.checks = checks;
     o.projectDir = projectDir;
     o.outputPath = setupPath;
     o.stubPath = QV_SETUPSTUB_PATH;

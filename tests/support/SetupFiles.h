@@ -1,13 +1,17 @@
 // Building and reshaping setup files for end-to-end tests.
 #pragma once
 
+#include "Diagnostics.h"
+
 #include <functional>
 #include <string>
 
 // Builds projectDir into setupPath with the freshly built runtime. Fails the test
-// (and returns false) when the builder refuses.
+// (and returns false) when the builder refuses. A deliberately broken project, which
+// the builder's checks would refuse, is built with the checks off.
 bool BuildTestSetup(const std::string& projectDir, const std::string& setupPath,
-                    bool requireSetupFiles = true);
+                    bool requireSetupFiles = true,
+                    mksetup::CheckLevel checks = mksetup::CheckLevel::Normal);
 
 // Unpacks the setup cabinet of setupPath, lets edit change the text of its
 // "qvsetup.ini", and writes the setup file again with the new setup cabinet.

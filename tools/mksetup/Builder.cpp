@@ -1,6 +1,7 @@
 #include "Builder.h"
 
 #include "CabWriter.h"
+#include "Checks.h"
 #include "FileIo.h"
 #include "Project.h"
 #include "common/SetupLayout.h"
@@ -94,6 +95,7 @@ uint64_t PackCabinet(OutputFile& out, const std::vector<CabEntry>& entries, cons
 
 BuildReport BuildSetup(const BuildOptions& options) {
     Project project = ReadProject(options.projectDir, options.requireSetupFiles);
+    ApplyProjectChecks(project, options);
     // FilesSize is read back as a signed 32-bit integer.
     if (project.payloadSize > kMaxSetupFile)
         throw BuildError("the payload files total " + std::to_string(project.payloadSize) +

@@ -2,6 +2,8 @@
 //   runtime (padded to >= 400000 bytes) | payload cabinets | setup cabinet | trailer
 #pragma once
 
+#include "Diagnostics.h"
+
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -29,6 +31,10 @@ struct BuildOptions {
     // Refuse a project whose setup\ folder lacks qvwizard.bmp, qvheader.bmp or a
     // language file. Tests switch it off to build deliberately broken setups.
     bool requireSetupFiles = true;
+    // How the project is checked before anything is written, and who hears of each
+    // finding (without a listener the findings make up the BuildError's message).
+    CheckLevel checks = CheckLevel::Normal;
+    DiagnosticSink onDiagnostic;
     // The uninstaller to carry as QVUninstall.exe when the setup folder has none of its
     // own; empty: uninstall.exe beside the running program, if there is one.
     std::string uninstallerPath;

@@ -96,7 +96,9 @@ std::vector<IniSection> ParseIniText(const std::string& text, const std::string&
         if (value.size() > kMaxIniValue)
             Fail(sourceName, lineNo,
                  "value longer than " + std::to_string(kMaxIniValue) + " characters");
+        current->lines.resize(current->items.size());
         current->items.emplace_back(key, value);
+        current->lines.push_back(lineNo);
         if (SectionNamesSize(*current) > kMaxSectionNames)
             Fail(sourceName, lineNo,
                  "the key names of [" + current->name + "] exceed " +

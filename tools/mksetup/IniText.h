@@ -11,9 +11,18 @@
 namespace mksetup {
 
 struct IniSection {
+    IniSection() = default;
+    IniSection(std::string sectionName,
+               std::vector<std::pair<std::string, std::string>> sectionItems, int headerLine)
+        : name(std::move(sectionName)), items(std::move(sectionItems)), line(headerLine) {}
+
     std::string name;                                       // as written, without brackets
     std::vector<std::pair<std::string, std::string>> items; // key, value; in file order
     int line = 0;                                           // line of the header; 0 if made up
+    std::vector<int> lines; // line of each item, parallel to items; may be shorter
+
+    // The line an item was read from; 0 for an item the builder added.
+    int LineOf(size_t item) const { return item < lines.size() ? lines[item] : 0; }
 
     // Index of a key (ASCII case-insensitive), or -1.
     int Find(const std::string& key) const;

@@ -99,6 +99,7 @@ void AddPayload(Project& project, const PayloadRecord& record) {
             file.destination = JoinPath(record.destination, rel);
             file.existMode = record.existMode;
             file.uninstall = record.uninstall;
+            file.line = record.line;
             project.payload.push_back(file);
         }
     } else if (FileExists(source)) {
@@ -107,6 +108,7 @@ void AddPayload(Project& project, const PayloadRecord& record) {
         file.destination = record.destination;
         file.existMode = record.existMode;
         file.uninstall = record.uninstall;
+        file.line = record.line;
         project.payload.push_back(file);
     } else {
         throw BuildError("payload source not found: " + source);
@@ -203,8 +205,16 @@ Project ReadProject(const std::string& projectDir, bool requireSetupFiles) {
             project.sections.push_back(std::move(section));
             continue;
         }
-        for (const auto& item : section.items)
-            AddPayload(project, ParsePayloadRecord(item.second));
+        for (size_t i = 0; i < section.items.size(); ++i) {
+            const int line = section.LineOf(i);
+            try {
+                PayloadRecord record = ParsePayloadRecord(section.items[i].second);
+                record.line = line;
+                AddPayload(project, record);
+            } catch (const BuildError& e) {
+                throw BuildError(iniPath + ":" + std::to_string(line) + ": " + e.what());
+            }
+        }
     }
 
     std::set<std::string> seen;

@@ -17,6 +17,7 @@ struct PayloadRecord {
     std::string destination; // full installed path with path constants
     std::string existMode;   // upper case: OVERWRITE, SKIP, ASK, OVERWRITE ONLY IF NEWER
     bool uninstall = false;
+    int line = 0; // of the record in setup.ini
 };
 
 // One file to install, after folder sources were expanded.
@@ -25,6 +26,7 @@ struct PayloadFile {
     std::string destination; // full installed path, becomes [Files] field 1
     std::string existMode;
     bool uninstall = false;
+    int line = 0; // of its [Payload] record in setup.ini
     uint64_t size = 0;
     // The name stored in the file's cabinet: the destination without its folder.
     std::string NameInCab() const;
