@@ -1,5 +1,6 @@
 // mksetup <project folder> <output setup.exe> [options]
 #include "Builder.h"
+#include "Checks.h"
 #include "MsZip.h"
 #include "Progress.h"
 
@@ -22,7 +23,7 @@ constexpr char kHost[] = "Linux";
 
 void PrintUsage(FILE* to) {
     std::fputs("usage: mksetup <project folder> <output setup.exe> [--stub <setupstub.exe>]\n"
-               "               [--uninstaller <uninstall.exe>]\n",
+               "               [--uninstaller <uninstall.exe>] [--strict]\n",
                to);
 }
 
@@ -33,12 +34,15 @@ void PrintHelp() {
         "Builds a setup file from a project folder: setup.ini (the configuration and the\n"
         "[Payload] list of files to install) and the setup\\ folder (pictures, language\n"
         "files, texts). The same project gives the same setup file, byte for byte.\n"
+        "Mistakes in setup.ini and the setup folder are reported first, as\n"
+        "setup.ini:LINE: error|warning: text; an error stops the build.\n"
         "\n"
         "options:\n"
         "  --stub <file>         the runtime at the front of the setup\n"
         "                        (default: setupstub.exe beside mksetup)\n"
         "  --uninstaller <file>  carried as QVUninstall.exe when setup\\ has none of its own\n"
         "                        (default: uninstall.exe beside mksetup, if there is one)\n"
+        "  --strict              warnings stop the build as errors do\n"
         "  --help                this text\n"
         "  --version             the builder's version\n"
         "\n"
@@ -76,6 +80,8 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) return UsageError(arg + " needs a file name");
             (arg == "--stub" ? options.stubPath : options.uninstallerPath) = argv[++i];
             given = true;
+        } else if (arg == "--strict") {
+            options.checks = mksetup::CheckLevel::Strict;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             return UsageError("unknown option " + arg);
         } else {
@@ -86,6 +92,9 @@ int main(int argc, char** argv) {
     options.projectDir = positional[0];
     options.outputPath = positional[1];
 
+    options.onDiagnostic = [](const mksetup::Diagnostic& d) {
+        std::fprintf(stderr, "%s\n", mksetup::FormatDiagnostic(d).c_str());
+    };
     mksetup::ProgressLine progress(stdout);
     options.progress = [&](const mksetup::BuildProgress& p) { progress.Update(p); };
     try {
