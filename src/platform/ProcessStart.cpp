@@ -57,3 +57,20 @@ bool RunElevated(HWND owner, const std::string& program, const std::string& para
     CloseHandle(sei.hProcess);
     return true;
 }
+
+bool StartCommandProgram(const std::string& program, const std::string& parameters, int show,
+                         bool wait, bool elevate) {
+    if (wait)
+        return elevate ? RunElevated(GetActiveWindow(), program, parameters, true, show)
+                       : RunAndWait(program, parameters, show);
+    const bool exists = FileExists(program);
+    if (exists && elevate) return RunElevated(GetActiveWindow(), program, parameters, false, show);
+    EnsureCom();
+    // An existing file by its full path, not its bare name, in its own folder: the shell
+    // must not pick another file of that name from elsewhere on its search.
+    const std::string folder = exists ? ExcludeTrailingBackslash(ExtractFilePath(program)) : "";
+    HINSTANCE r = ShellExecuteA(nullptr, "open", program.c_str(),
+                                exists && !parameters.empty() ? parameters.c_str() : nullptr,
+                                folder.empty() ? nullptr : folder.c_str(), show);
+    return reinterpret_cast<INT_PTR>(r) > 32;
+}

@@ -15,3 +15,11 @@ bool RunAndWait(const std::string& program, const std::string& parameters, int s
 // the window meanwhile.
 bool RunElevated(HWND owner, const std::string& program, const std::string& parameters, bool wait,
                  int show);
+
+// Starts a configured command the way its wait and elevate fields ask: waited for
+// (elevated through the shell, or created directly), or handed to the shell's "open"
+// (an existing file in its own folder with the parameters; anything else, such as an
+// address or a name on the search path, as text alone). Results are not examined
+// beyond this answer: false when it could not be started.
+bool StartCommandProgram(const std::string& program, const std::string& parameters, int show,
+                         bool wait, bool elevate);

@@ -20,6 +20,8 @@ REGSAM RegistryFullAccess(bool view64);
 // goes to longName when given.
 bool ParseRegistryRoot(const std::string& name, HKEY& root, std::string* longName = nullptr);
 
+// OpenKey, the writes and the deletions leave the system's error code as the thread's last
+// error when they fail.
 class TRegistry {
   public:
     // Full access in the process's own view unless told otherwise; root is the

@@ -27,6 +27,15 @@ HMODULE LoadSystemLibrary(const char* name) {
     return LoadLibraryA(path.c_str());
 }
 
+void RestrictDllSearchToSystemFolder() {
+    // The call exists from Windows 8 on, and on Windows 7 with its loader update.
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (fn) fn(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA(""); // takes the current folder out of the search where the above is missing
+}
+
 FARPROC SystemProc(const char* dll, const char* name) {
     HMODULE h = GetModuleHandleA(dll);
     // The side-by-side redirection of the manifest applies only to a bare name; it

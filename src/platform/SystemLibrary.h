@@ -10,6 +10,11 @@
 // set) when it cannot be loaded.
 HMODULE LoadSystemLibrary(const char* name);
 
+// From here on, DLLs loaded by name come from the system folder only, never from the
+// program's own or the current folder (where a planted copy may lie). Called first
+// thing in a program's entry; does what the system allows where the call is missing.
+void RestrictDllSearchToSystemFolder();
+
 // The entry point of a system DLL, or null. The common controls are loaded by bare
 // name so that the program's manifest selects version 6.
 FARPROC SystemProc(const char* dll, const char* name);
