@@ -239,6 +239,12 @@ void TRemovalEngine::RemoveFolder(const std::string& path, bool retry) {
         return;
     }
     const DWORD error = GetLastError();
+    // Held as its current folder by a program that is still ending (the uninstaller
+    // the user started, say): tried again with the deferred files.
+    if (error == ERROR_SHARING_VIOLATION && !retry && !deferred_.empty()) {
+        waitingFolders_.push_back(path);
+        return;
+    }
     if (error == ERROR_DIR_NOT_EMPTY) {
         // What is left in it goes at the restart: so does the folder, after it.
         if (!scheduled_.empty() && OtherContent(path, scheduled_).empty()) {

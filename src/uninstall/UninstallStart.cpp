@@ -63,6 +63,11 @@ UninstallArgs ParseUninstallArgs(const std::vector<std::string>& args) {
     return a;
 }
 
+void LeaveStartFolder() {
+    const std::string sys = SystemFolder();
+    if (!sys.empty()) SetCurrentDirectoryA(sys.c_str());
+}
+
 bool HasAdministratorRights() {
     return TOSInfo::IsAdmin();
 }

@@ -24,6 +24,11 @@ struct UninstallArgs {
 };
 UninstallArgs ParseUninstallArgs(const std::vector<std::string>& args);
 
+// Makes the system folder this program's current folder: a folder that is a running
+// program's current folder cannot be deleted, and the user's uninstaller is started in
+// the product's folder.
+void LeaveStartFolder();
+
 // The one place that decides whether the user has administrator rights.
 bool HasAdministratorRights();
 

@@ -36,6 +36,7 @@ int Remove(const UninstallArgs& args, const std::string& program, bool inCopy) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     RestrictDllSearchToSystemFolder();
+    LeaveStartFolder();
     const UninstallArgs args = ParseUninstallArgs(CommandLineArgs());
     try {
         if (!args.From.empty()) return Remove(args, args.From, true);

@@ -127,6 +127,10 @@ SeenBox AnswerBox(HWND box, std::vector<std::string> tempFiles, const BoxAnswer&
 
 } // namespace
 
+SeenBox ReadAndAnswerBox(HWND box, const BoxAnswer& answer) {
+    return AnswerBox(box, {}, answer);
+}
+
 std::vector<std::string> BoxButtons(HWND box) {
     std::vector<HWND> buttons;
     EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));

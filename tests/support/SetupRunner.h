@@ -42,6 +42,10 @@ using BoxAnswer = std::function<std::string(const SeenBox&)>;
 SetupRun RunSetup(const std::string& setupPath, const std::string& args, const std::string& tempDir,
                   DWORD timeoutMs = 60000, const BoxAnswer& answer = nullptr);
 
+// Reads a box's texts and answers it as RunSetup does (for boxes of other processes
+// than the one RunSetup started).
+SeenBox ReadAndAnswerBox(HWND box, const BoxAnswer& answer);
+
 // The texts of a box's push buttons, in window order.
 std::vector<std::string> BoxButtons(HWND box);
 
