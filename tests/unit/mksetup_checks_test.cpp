@@ -597,6 +597,59 @@ TEST(BuilderKnowsTheRuntime, SetupKeyDefaults) {
     EXPECT_EQ(SetupKeyDefault("DialogWellcome"), "");
 }
 
+void CollectSources(const std::string& dir, std::vector<std::string>& out) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = fd.cFileName;
+        if (name == "." || name == "..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectSources(dir + "\\" + name, out);
+        else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cpp") == 0)
+            out.push_back(dir + "\\" + name);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+// Every [Setup] key the runtime's code reads by name is one the builder accepts, of
+// the kind it is read as: a key added to the runtime must be added to the checks (and
+// the reference) before a product maker can use it.
+TEST(BuilderKnowsTheRuntime, EveryKeyTheRuntimeReadsByName) {
+    std::vector<std::string> files;
+    CollectSources(QV_SOURCE_DIR "\\src", files);
+    ASSERT_GT(files.size(), 20u);
+    size_t seen = 0;
+    for (const std::string& file : files) {
+        const std::string text = ReadFileBytes(file);
+        for (const std::string call : {"ReadSetupBool(", "ReadSetupInteger(", "ReadSetupString("}) {
+            for (size_t at = text.find(call); at != std::string::npos;
+                 at = text.find(call, at + 1)) {
+                size_t comma = text.find(',', at);
+                size_t quote = text.find_first_not_of(" \t\r\n", comma + 1);
+                if (comma == std::string::npos || quote == std::string::npos || text[quote] != '"')
+                    continue; // a key held in a variable, or the function itself
+                const std::string key =
+                    text.substr(quote + 1, text.find('"', quote + 1) - quote - 1);
+                ++seen;
+                const mksetup::SetupKeyRule* rule = mksetup::FindSetupKey(key);
+                if (!rule) {
+                    ADD_FAILURE() << file << " reads [Setup] " << key
+                                  << ", which the builder refuses";
+                    continue;
+                }
+                if (call == "ReadSetupBool(") {
+                    EXPECT_EQ(rule->kind, mksetup::KeyKind::Boolean) << key;
+                }
+                if (call == "ReadSetupInteger(") {
+                    EXPECT_NE(rule->kind, mksetup::KeyKind::String) << key;
+                }
+            }
+        }
+    }
+    EXPECT_GT(seen, 40u) << "the scan found too few keys to be looking at the right code";
+}
+
 TEST(BuilderKnowsTheRuntime, RecordSplittingAndNumbers) {
     const char* const records[] = {"a*?b*?c", "a*?*?c",    "a*?b*?",  "*?*?",  "",       "a",
                                    "*?a",     "a*?b\r\nc", "a*?\r\n", "a**?b", "a*?*?*?"};

@@ -50,6 +50,7 @@ std::vector<SetupKeyRule> MakeSetupKeys() {
         Bool("Windows Server 2012 R2"),
         Bool("64-bit"),
         Bool("Admin", "1"),
+        Bool("RequestElevation"),
         Bool("Internet"),
         Bool("CloseApp"),
         Expanded("CloseAppFile"),
