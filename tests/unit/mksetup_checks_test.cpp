@@ -554,6 +554,80 @@ TEST_F(CheckedBuildTest, WithoutListenerTheFindingsAreTheMessageAndOffBuildsAnyw
     EXPECT_TRUE(PathExists(output));
 }
 
+// mksetup.exe itself: the findings on its error stream, its exit code, --strict.
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output; // standard output and error together
+};
+
+ProgramRun RunMksetup(const std::string& args) {
+    std::string exe = QV_SETUPSTUB_PATH;
+    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "mksetup.exe";
+    ProgramRun run;
+    if (!PathExists(exe)) {
+        ADD_FAILURE() << "not built: " << exe;
+        return run;
+    }
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi{};
+    std::string cmd = "\"" + exe + "\" " + args;
+    const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi);
+    CloseHandle(writeEnd);
+    if (started) {
+        char buf[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0)
+            run.output.append(buf, got);
+        WaitForSingleObject(pi.hProcess, 60000);
+        GetExitCodeProcess(pi.hProcess, &run.exitCode);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(readEnd);
+    return run;
+}
+
+TEST_F(CheckedBuildTest, CommandLinePrintsEachFindingAndStrictStopsOnWarnings) {
+    const std::string args =
+        "\"" + project + "\" \"" + output + "\" --stub \"" QV_SETUPSTUB_PATH "\"";
+    WriteMinimalProject(project, "InstallationPath=<ProgramFiles>\\T\r\nDialogWellcome=1\r\n"
+                                 "[Registry]\r\n0=HKCU\\Software\\T*?v*?REG_SZ*?x\r\n");
+    ProgramRun run = RunMksetup(args);
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    const std::string ini = project + "\\setup.ini";
+    EXPECT_NE(run.output.find(ini + ":15: error: unknown [Setup] key 'DialogWellcome'"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(ini + ":17: error: [Registry] record has 4 fields; it needs 7"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("mksetup: error: 2 errors in the project; no setup was written"),
+              std::string::npos)
+        << run.output;
+    EXPECT_FALSE(PathExists(output));
+
+    WriteMinimalProject(project, "InstallationPath=<ProgramFiles>\\T\r\n");
+    run = RunMksetup(args);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("qvheader.bmp: warning: is 8x8 pixels"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(PathExists(output));
+    DeleteFileA(output.c_str());
+    run = RunMksetup(args + " --strict");
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_NE(run.output.find("qvheader.bmp: error: is 8x8 pixels"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(PathExists(output));
+}
+
 TEST(ProjectFileName, FollowsTheUsersSpelling) {
     EXPECT_EQ(mksetup::ProjectFileName("proj", "setup.ini"), "proj\\setup.ini");
     EXPECT_EQ(mksetup::ProjectFileName("a/proj/", "setup.ini"), "a/proj/setup.ini");
