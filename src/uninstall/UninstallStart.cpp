@@ -1,6 +1,7 @@
 #include "uninstall/UninstallStart.h"
 
 #include "platform/FileUtil.h"
+#include "platform/Security.h"
 #include "sysinfo/SystemInfo.h"
 
 #include <tlhelp32.h>
@@ -98,8 +99,9 @@ std::string CreateUninstallTempFolder() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string folder =
             JoinPath(temp, kFolderPrefix + HexText((seed + attempt * 7919) & 0xFFFF, 4));
-        // A folder of that name that exists already is somebody else's.
-        if (CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+        // A folder of that name that exists already is somebody else's. Private when
+        // elevated: the copy started from it runs with those rights.
+        if (CreateWorkFolder(folder)) return folder;
         if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
     }
     return {};
