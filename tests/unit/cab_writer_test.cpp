@@ -1,5 +1,6 @@
-// The builder's FCI cabinet writer: MSZIP, one folder, dates/times/attributes of the
-// sources, failures, sets.
+// The builder's cabinet writer, read back with the system's cabinet library: MSZIP,
+// one folder, dates/times/attributes of the sources, failures, sets, history across
+// blocks and the checksums.
 #include "CabWriter.h"
 #include "SetupFiles.h"
 #include "TestSupport.h"
@@ -295,4 +296,77 @@ TEST(CabWriter, NoEntriesGivesAnEmptyCabinet) {
     EXPECT_EQ(U16(bytes, 28), 0); // files
     TSTCabReader reader;
     reader.ExtractFiles(cab, dir / "out"); // nothing to extract, no error
+}
+
+// Each block may refer back into the one before: 20000 bytes of noise repeated over
+// four blocks take little more than one copy, and the system's reader restores them.
+TEST(CabWriter, BlocksReachBackIntoThePreviousBlock) {
+    ScratchDir dir;
+    const std::string noise = RandomBytes(20000, 77);
+    std::string data;
+    while (data.size() < 4 * 32768)
+        data += noise;
+    std::string cab = dir / "h.cab";
+    WriteCabinet(cab, {{Source(dir, "h", data), "h.bin"}, {Source(dir, "t", data), "t.bin"}});
+    EXPECT_LT(ReadFileBytes(cab).size(), 20000u + 4000u);
+    TSTCabReader reader;
+    reader.ExtractFiles(cab, dir / "out");
+    EXPECT_TRUE(ReadFileBytes(dir / "out\\h.bin") == data);
+    EXPECT_TRUE(ReadFileBytes(dir / "out\\t.bin") == data);
+}
+
+// Every data block carries a checksum, and the system's reader refuses a block whose
+// bytes changed (here inside a stored block, which would otherwise unpack).
+TEST(CabWriter, ChangedDataFailsTheBlockChecksum) {
+    ScratchDir dir;
+    std::string cab = dir / "c.cab";
+    WriteCabinet(cab, {{Source(dir, "n", RandomBytes(40000, 5)), "n.bin"}});
+    std::string bytes = ReadFileBytes(cab);
+    const size_t firstBlock = U32(bytes, 36);
+    ASSERT_NE(U32(bytes, firstBlock), 0u) << "a checksum is written";
+    bytes[firstBlock + 8 + 1000] ^= 0x55;
+    WriteFileBytes(cab, bytes);
+    TSTCabReader reader;
+    EXPECT_THROW(reader.ExtractFiles(cab, dir / "out"), ESTCabinet);
+}
+
+// In a set, a file that starts in a later cabinet starts a folder there: reading that
+// cabinet alone gives every file that starts in it, also one that runs on into the
+// cabinets after it. Empty files sit at the boundaries.
+TEST(CabWriter, EveryCabinetOfASetGivesTheFilesThatStartInIt) {
+    ScratchDir dir;
+    std::vector<CabEntry> entries = {{Source(dir, "a", RandomBytes(60000, 1)), "a.bin"},
+                                     {Source(dir, "e", ""), "e1.txt"},
+                                     {Source(dir, "b", RandomBytes(150000, 2)), "b.bin"},
+                                     {Source(dir, "e", ""), "e2.txt"},
+                                     {Source(dir, "c", std::string(70000, 'c')), "c.txt"},
+                                     {Source(dir, "d", RandomBytes(20000, 4)), "d.bin"}};
+    CabWriterOptions opt;
+    opt.maxCabinetSize = 50000;
+    auto cabs = WriteCabinet(dir / "set.cab", entries, opt);
+    ASSERT_GE(cabs.size(), 5u);
+    TSTCabReader all;
+    all.ExtractFiles(cabs[0], dir / "all");
+    for (const CabEntry& e : entries)
+        EXPECT_TRUE(ReadFileBytes(dir / ("all\\" + e.nameInCab)) == ReadFileBytes(e.sourcePath))
+            << e.nameInCab;
+
+    size_t starting = 0; // files listed where they begin: each in exactly one cabinet
+    for (size_t i = 0; i < cabs.size(); ++i) {
+        const std::string bytes = ReadFileBytes(cabs[i]);
+        EXPECT_LE(bytes.size(), 50000u);
+        const std::string out = dir / ("alone" + std::to_string(i));
+        TSTCabReader reader;
+        reader.ExtractFiles(cabs[i], out, 1);
+        for (const CabFile& f : Parse(bytes).entries) {
+            if (f.folder == 0xFFFD || f.folder == 0xFFFF) continue; // began before
+            ++starting;
+            const std::string source =
+                dir /
+                (f.name == "e1.txt" || f.name == "e2.txt" ? std::string("e") : f.name.substr(0, 1));
+            EXPECT_TRUE(ReadFileBytes(out + "\\" + f.name) == ReadFileBytes(source))
+                << f.name << " from " << cabs[i];
+        }
+    }
+    EXPECT_EQ(starting, entries.size());
 }
