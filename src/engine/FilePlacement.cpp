@@ -42,8 +42,6 @@ constexpr uint32_t kBlock = 2048;
 // (milliseconds): often enough to repaint and to see Cancel, rarely enough not to slow
 // the extraction.
 constexpr DWORD kPumpInterval = 15;
-// The largest key list of [Files] read to find the last record (bytes).
-constexpr DWORD kKeyListLimit = 64u << 20;
 
 // QV_PROFILE=1 in the environment: the placement writes where its time went to
 // "qvprofile.txt" in the temporary folder. Off by default; it only reads a clock.
@@ -129,21 +127,14 @@ enum class OverallAnswer { None, All, Nothing };
 // beyond reason to read, and every number below total is looked up.
 std::optional<std::vector<int>> RecordNumbers(const RunContext& ctx, int total) {
     if (total <= 0) return std::vector<int>{};
-    std::vector<char> buf(64 * 1024);
-    for (;;) {
-        DWORD n =
-            GetPrivateProfileStringA(kFilesSection, nullptr, "", buf.data(),
-                                     static_cast<DWORD>(buf.size()), ctx.Config->Path().c_str());
-        if (n + 2 < buf.size()) break;
-        if (buf.size() >= kKeyListLimit) return std::nullopt;
-        buf.resize(buf.size() * 2);
-    }
+    KeyList keys = ReadKeyList(ctx.Config->Path(), kFilesSection);
+    if (!keys.complete) return std::nullopt;
     std::vector<int> numbers;
-    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
+    for (const std::string& key : keys.names) {
         // A key name read as a number the way a size field is (blanks around it, digits,
         // at most 2^31 - 1); a number the lookup then does not find only costs one read.
         uint32_t number;
-        if (ParseCabinetSize(p, number) && number < static_cast<uint32_t>(total))
+        if (ParseCabinetSize(key, number) && number < static_cast<uint32_t>(total))
             numbers.push_back(static_cast<int>(number));
     }
     std::sort(numbers.begin(), numbers.end());

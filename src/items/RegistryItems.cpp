@@ -5,6 +5,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -84,13 +85,10 @@ bool DecodeBinary(const std::string& text, std::string& bytes) {
 }
 
 void ReportFailure(RunContext& ctx, const std::string& logPrefix, int message,
-                   const std::string& item) {
-    AddLogLine(ctx, logPrefix + item);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(GetActiveWindow(),
-                               FormatText(LanguageText(ctx, "Messages", message), item), "Setup",
-                               MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
+                   const std::string& item, const TRegistry& reg) {
+    ReportItemFailure(ctx, logPrefix + item,
+                      FormatText(LanguageText(ctx, "Messages", message), item),
+                      {reg.LastCall(), static_cast<uint32_t>(reg.LastError())});
 }
 
 bool WriteValue(TRegistry& reg, const std::string& type, const std::string& name,
@@ -183,7 +181,7 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         }
         bool existed = reg.KeyExists(keyPath);
         if (!reg.OpenKey(keyPath, true)) {
-            ReportFailure(ctx, "Error creating registry key: ", 17, keyText);
+            ReportFailure(ctx, "Error creating registry key: ", 17, keyText, reg);
             ProcessMessages();
             return;
         }
@@ -201,7 +199,7 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         type == "REG_SZ" || type == "REG_EXPAND_SZ" || type == "REG_DWORD" || type == "REG_BINARY";
     if (known && !WriteValue(reg, type, valueName, data)) {
         reg.CloseKey();
-        ReportFailure(ctx, "Error writing registry value: ", 18, keyText + ": " + valueName);
+        ReportFailure(ctx, "Error writing registry value: ", 18, keyText + ": " + valueName, reg);
         ProcessMessages();
         return;
     }

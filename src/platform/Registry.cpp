@@ -74,9 +74,15 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
                              access_, nullptr, &h, nullptr);
     else
         rc = RegOpenKeyExA(root_, Relative(key).c_str(), 0, access_, &h);
-    if (rc != ERROR_SUCCESS) return false;
+    if (!Outcome(canCreate ? "RegCreateKeyExA" : "RegOpenKeyExA", rc)) return false;
     key_ = h;
     return true;
+}
+
+bool TRegistry::Outcome(const char* call, LONG rc) {
+    lastCall_ = rc == ERROR_SUCCESS ? "" : call;
+    lastError_ = rc;
+    return rc == ERROR_SUCCESS;
 }
 
 bool TRegistry::OpenKeyReadOnly(const std::string& key) {
@@ -167,9 +173,11 @@ bool TRegistry::ReadBinary(const std::string& name, std::string& out) const {
 }
 
 bool TRegistry::SetRaw(const std::string& name, DWORD type, const void* data, size_t size) {
-    return key_ && size <= MAXDWORD &&
-           RegSetValueExA(key_, name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                          static_cast<DWORD>(size)) == ERROR_SUCCESS;
+    if (!key_) return Outcome("RegSetValueExA", ERROR_INVALID_HANDLE);
+    if (size > MAXDWORD) return Outcome("RegSetValueExA", ERROR_INVALID_PARAMETER);
+    return Outcome("RegSetValueExA",
+                   RegSetValueExA(key_, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                                  static_cast<DWORD>(size)));
 }
 
 bool TRegistry::WriteString(const std::string& name, const std::string& value) {
@@ -190,7 +198,8 @@ bool TRegistry::WriteBinary(const std::string& name, const std::string& bytes) {
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-    return key_ && RegDeleteValueA(key_, name.c_str()) == ERROR_SUCCESS;
+    if (!key_) return Outcome("RegDeleteValueA", ERROR_INVALID_HANDLE);
+    return Outcome("RegDeleteValueA", RegDeleteValueA(key_, name.c_str()));
 }
 
 bool TRegistry::GetValueNames(std::vector<std::string>& names) const {
@@ -230,12 +239,12 @@ bool TRegistry::GetKeyNames(std::vector<std::string>& names) const {
 bool TRegistry::DeleteKey(const std::string& key) {
     std::string rel = Relative(key);
     // An empty path would name the root itself.
-    if (rel.empty()) return false;
+    if (rel.empty()) return Outcome("RegDeleteKeyExA", ERROR_INVALID_PARAMETER);
     HKEY h = nullptr;
-    if (RegOpenKeyExA(root_, rel.c_str(), 0, KEY_ALL_ACCESS | ViewBits(access_), &h) !=
-        ERROR_SUCCESS)
+    if (!Outcome("RegOpenKeyExA",
+                 RegOpenKeyExA(root_, rel.c_str(), 0, KEY_ALL_ACCESS | ViewBits(access_), &h)))
         return false;
     RegDeleteTreeA(h, nullptr);
     RegCloseKey(h);
-    return RegDeleteKeyExA(root_, rel.c_str(), ViewBits(access_), 0) == ERROR_SUCCESS;
+    return Outcome("RegDeleteKeyExA", RegDeleteKeyExA(root_, rel.c_str(), ViewBits(access_), 0));
 }
