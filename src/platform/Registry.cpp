@@ -18,6 +18,14 @@ std::string Relative(const std::string& key) {
     return i == std::string::npos ? std::string() : key.substr(i);
 }
 
+// The registry functions return their error instead of setting the thread's last
+// error: it is set here, so a caller can report why an operation failed. True when
+// rc is success.
+bool Succeeded(LONG rc) {
+    if (rc != ERROR_SUCCESS) SetLastError(static_cast<DWORD>(rc));
+    return rc == ERROR_SUCCESS;
+}
+
 } // namespace
 
 // The runtime is a 32-bit program, so its own view is the 32-bit one. A 64-bit build
@@ -74,15 +82,9 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
                              access_, nullptr, &h, nullptr);
     else
         rc = RegOpenKeyExA(root_, Relative(key).c_str(), 0, access_, &h);
-    if (!Outcome(canCreate ? "RegCreateKeyExA" : "RegOpenKeyExA", rc)) return false;
+    if (rc != ERROR_SUCCESS) return Succeeded(rc);
     key_ = h;
     return true;
-}
-
-bool TRegistry::Outcome(const char* call, LONG rc) {
-    lastCall_ = rc == ERROR_SUCCESS ? "" : call;
-    lastError_ = rc;
-    return rc == ERROR_SUCCESS;
 }
 
 bool TRegistry::OpenKeyReadOnly(const std::string& key) {
@@ -173,11 +175,10 @@ bool TRegistry::ReadBinary(const std::string& name, std::string& out) const {
 }
 
 bool TRegistry::SetRaw(const std::string& name, DWORD type, const void* data, size_t size) {
-    if (!key_) return Outcome("RegSetValueExA", ERROR_INVALID_HANDLE);
-    if (size > MAXDWORD) return Outcome("RegSetValueExA", ERROR_INVALID_PARAMETER);
-    return Outcome("RegSetValueExA",
-                   RegSetValueExA(key_, name.c_str(), 0, type, static_cast<const BYTE*>(data),
-                                  static_cast<DWORD>(size)));
+    if (!key_) return Succeeded(ERROR_INVALID_HANDLE);
+    if (size > MAXDWORD) return Succeeded(ERROR_INVALID_PARAMETER);
+    return Succeeded(RegSetValueExA(key_, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                                 static_cast<DWORD>(size)));
 }
 
 bool TRegistry::WriteString(const std::string& name, const std::string& value) {
@@ -198,8 +199,8 @@ bool TRegistry::WriteBinary(const std::string& name, const std::string& bytes) {
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-    if (!key_) return Outcome("RegDeleteValueA", ERROR_INVALID_HANDLE);
-    return Outcome("RegDeleteValueA", RegDeleteValueA(key_, name.c_str()));
+    if (!key_) return Succeeded(ERROR_INVALID_HANDLE);
+    return Succeeded(RegDeleteValueA(key_, name.c_str()));
 }
 
 bool TRegistry::GetValueNames(std::vector<std::string>& names) const {
@@ -239,12 +240,11 @@ bool TRegistry::GetKeyNames(std::vector<std::string>& names) const {
 bool TRegistry::DeleteKey(const std::string& key) {
     std::string rel = Relative(key);
     // An empty path would name the root itself.
-    if (rel.empty()) return Outcome("RegDeleteKeyExA", ERROR_INVALID_PARAMETER);
+    if (rel.empty()) return Succeeded(ERROR_INVALID_PARAMETER);
     HKEY h = nullptr;
-    if (!Outcome("RegOpenKeyExA",
-                 RegOpenKeyExA(root_, rel.c_str(), 0, KEY_ALL_ACCESS | ViewBits(access_), &h)))
-        return false;
+    LONG rc = RegOpenKeyExA(root_, rel.c_str(), 0, KEY_ALL_ACCESS | ViewBits(access_), &h);
+    if (rc != ERROR_SUCCESS) return Succeeded(rc);
     RegDeleteTreeA(h, nullptr);
     RegCloseKey(h);
-    return Outcome("RegDeleteKeyExA", RegDeleteKeyExA(root_, rel.c_str(), ViewBits(access_), 0));
+    return Succeeded(RegDeleteKeyExA(root_, rel.c_str(), ViewBits(access_), 0));
 }

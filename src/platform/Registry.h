@@ -20,6 +20,8 @@ REGSAM RegistryFullAccess(bool view64);
 // goes to longName when given.
 bool ParseRegistryRoot(const std::string& name, HKEY& root, std::string* longName = nullptr);
 
+// OpenKey, the writes and the deletions leave the system's error code as the thread's last
+// error when they fail.
 class TRegistry {
   public:
     // Full access in the process's own view unless told otherwise; root is the
@@ -66,11 +68,6 @@ class TRegistry {
     bool WriteBinary(const std::string& name, const std::string& bytes);
     bool DeleteValue(const std::string& name);
 
-    // The call and the system's error code of the last operation that failed in
-    // OpenKey, a write, DeleteValue or DeleteKey; none (0) after one that succeeded.
-    const char* LastCall() const { return lastCall_; }
-    LONG LastError() const { return lastError_; }
-
     bool GetValueNames(std::vector<std::string>& names) const;
     bool GetKeyNames(std::vector<std::string>& names) const;
 
@@ -85,8 +82,4 @@ class TRegistry {
     HKEY root_ = HKEY_CURRENT_USER;
     REGSAM access_;
     HKEY key_ = nullptr;
-    // Records the outcome of call; true when it succeeded.
-    bool Outcome(const char* call, LONG rc);
-    const char* lastCall_ = "";
-    LONG lastError_ = ERROR_SUCCESS;
 };

@@ -82,13 +82,14 @@ void WriteUninstallEntry(RunContext& ctx) {
     TRegistry reg(RegistryFullAccess(ctx.Is64));
     reg.SetRootKey(root);
     if (!reg.OpenKey(key, true)) {
-        ReportEntryFailure(ctx, keyText, {reg.LastCall(), static_cast<uint32_t>(reg.LastError())});
+        ReportEntryFailure(ctx, keyText, LastErrorCause("RegCreateKeyExA"));
         return;
     }
-    bool ok = WriteValues(ctx, reg);
+    const bool ok = WriteValues(ctx, reg);
+    // Every value is tried: the cause is the last write's that failed.
+    const FailureCause cause = ok ? FailureCause{} : LastErrorCause("RegSetValueExA");
     reg.CloseKey();
-    if (!ok)
-        ReportEntryFailure(ctx, keyText, {reg.LastCall(), static_cast<uint32_t>(reg.LastError())});
+    if (!ok) ReportEntryFailure(ctx, keyText, cause);
     // The key exists now, so the uninstaller must remove it even when a value failed.
     RecordUninstallItem(ctx, "RegistryKeys", "D" + keyText);
 }
