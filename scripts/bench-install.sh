@@ -50,9 +50,8 @@ write_project "$data/empty" ""
 
 # A fresh prefix of its own, so nothing left by the tests is measured, and a
 # persistent server, so each start of a program is a warm one.
-export WINEPREFIX="$build/bench-wineprefix" WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 source "$root/scripts/wine-session.sh"
+qv_wine_env "$build/bench-wineprefix"
 if [ -z "${DISPLAY:-}" ]; then start_private_display; fi
 stop() {
     wineserver -k 2>/dev/null || true

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
           libz-mingw-w64-dev g++ zlib1g-dev
           wine wine32:i386 wine64
-          xvfb xauth x11-utils imagemagick googletest)
+          xvfb xauth x11-utils imagemagick googletest clang-format)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,12 +7,14 @@
 # for 32-bit programs. The keys the runtime reads in that view are filled in here as
 # 64-bit Windows has them: a copy of the 64-bit view with the 32-bit program folders.
 set -uo pipefail
-export WINEPREFIX="$1"
+source "$(dirname "$0")/wine-env.sh"
+overrides="${WINEDLLOVERRIDES:-}"
+qv_wine_env "$1"
+# A caller's own overrides (a prefix made from a test with more of them) are kept.
+[ -n "$overrides" ] && export WINEDLLOVERRIDES="$overrides"
 loader="$2"
 [ -n "${3:-}" ] && export WINEARCH="$3"
 [ "$loader" = wine ] || export WINELOADER="$loader"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}"
 
 "$loader" wineboot -i >/dev/null 2>&1
 wineserver -w

@@ -1,6 +1,8 @@
 # Sourced by the scripts: a display for Wine's windows and a persistent wineserver
 # for the build folder's prefix (a cold Wine start costs ~0.6 s, a warm one ~0.03 s).
 
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
 # Starts an Xvfb of our own on a display number the server picks itself and
 # exports DISPLAY. A socket file left in /tmp/.X11-unix by an earlier machine
 # state says nothing about a live server, so no fixed number is trusted.
@@ -32,7 +34,7 @@ stop_private_display() {
 wine_session_start() {
     local build
     build="$(realpath "$1")"
-    export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+    qv_wine_env "$build/wineprefix"
     if [ "${2:-}" = private ] || [ -z "${DISPLAY:-}" ]; then
         start_private_display
         # A server left running for this prefix keeps its desktop on the old display.

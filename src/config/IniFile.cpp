@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -25,6 +26,32 @@ int HexDigit(char c) {
 }
 
 } // namespace
+
+KeyList ReadKeyList(const std::string& path, const std::string& section) {
+    KeyList list;
+    std::vector<char> buf(4096);
+    DWORD n;
+    for (;;) {
+        n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
+                                     static_cast<DWORD>(buf.size()), path.c_str());
+        // size - 2 means the list was cut: ask again with room to spare.
+        if (n + 2 < buf.size()) break;
+        if (buf.size() >= kKeyListLimit) {
+            list.complete = false;
+            break;
+        }
+        buf.resize(std::min(buf.size() * 4, kKeyListLimit));
+    }
+    // A cut list ends in a name the system had to shorten: it is left out.
+    const char* end = buf.data() + n;
+    for (const char* p = buf.data(); p < end && *p;) {
+        const size_t len = strnlen(p, static_cast<size_t>(end - p));
+        if (p + len >= end && !list.complete) break;
+        list.names.emplace_back(p, len);
+        p += len + 1;
+    }
+    return list;
+}
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
@@ -116,22 +143,12 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
     if (KnownEmpty(section)) return {};
-    // Ask with twice the limit: a name the system had to cut short then ends beyond the
-    // limit and is dropped below with every other name that does not fit, so no cut
-    // name is ever returned and no size of section can overrun the buffer.
-    std::vector<char> buf(2 * kSectionLimit + 2, '\0');
-    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                       static_cast<DWORD>(buf.size() - 2), path_.c_str());
-    if (n > buf.size() - 2) n = static_cast<DWORD>(buf.size() - 2);
-
     std::vector<std::string> names;
-    size_t used = 0, pos = 0;
-    while (pos < n && buf[pos] != '\0') {
-        size_t len = std::strlen(buf.data() + pos);
-        if (used + len + 1 > kSectionLimit) break;
-        names.emplace_back(buf.data() + pos, len);
-        used += len + 1;
-        pos += len + 1;
+    size_t used = 0;
+    for (std::string& name : ReadKeyList(path_, section).names) {
+        if (used + name.size() + 1 > kSectionLimit) break;
+        used += name.size() + 1;
+        names.push_back(std::move(name));
     }
     return names;
 }

@@ -12,6 +12,17 @@
 
 class TIniSection;
 
+// The key names of a section of an INI file, in file order, as the system's profile
+// functions list them. Every reader of a key list goes through here: the list is read
+// whole, up to kKeyListLimit bytes of names with their terminators. Past that (a file
+// made to exhaust memory) the names that fit are returned and complete is false.
+inline constexpr size_t kKeyListLimit = 64u << 20;
+struct KeyList {
+    std::vector<std::string> names;
+    bool complete = true;
+};
+KeyList ReadKeyList(const std::string& path, const std::string& section);
+
 class TIniFile {
   public:
     explicit TIniFile(std::string path);

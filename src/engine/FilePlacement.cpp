@@ -42,8 +42,6 @@ constexpr uint32_t kBlock = 2048;
 // (milliseconds): often enough to repaint and to see Cancel, rarely enough not to slow
 // the extraction.
 constexpr DWORD kPumpInterval = 15;
-// The largest key list of [Files] read to find the last record (bytes).
-constexpr DWORD kKeyListLimit = 64u << 20;
 
 // QV_PROFILE=1 in the environment: the placement writes where its time went to
 // "qvprofile.txt" in the temporary folder. Off by default; it only reads a clock.
@@ -129,21 +127,14 @@ enum class OverallAnswer { None, All, Nothing };
 // beyond reason to read, and every number below total is looked up.
 std::optional<std::vector<int>> RecordNumbers(const RunContext& ctx, int total) {
     if (total <= 0) return std::vector<int>{};
-    std::vector<char> buf(64 * 1024);
-    for (;;) {
-        DWORD n =
-            GetPrivateProfileStringA(kFilesSection, nullptr, "", buf.data(),
-                                     static_cast<DWORD>(buf.size()), ctx.Config->Path().c_str());
-        if (n + 2 < buf.size()) break;
-        if (buf.size() >= kKeyListLimit) return std::nullopt;
-        buf.resize(buf.size() * 2);
-    }
+    KeyList keys = ReadKeyList(ctx.Config->Path(), kFilesSection);
+    if (!keys.complete) return std::nullopt;
     std::vector<int> numbers;
-    for (const char* p = buf.data(); *p; p += std::strlen(p) + 1) {
+    for (const std::string& key : keys.names) {
         // A key name read as a number the way a size field is (blanks around it, digits,
         // at most 2^31 - 1); a number the lookup then does not find only costs one read.
         uint32_t number;
-        if (ParseCabinetSize(p, number) && number < static_cast<uint32_t>(total))
+        if (ParseCabinetSize(key, number) && number < static_cast<uint32_t>(total))
             numbers.push_back(static_cast<int>(number));
     }
     std::sort(numbers.begin(), numbers.end());
@@ -260,96 +251,140 @@ class Placement {
         Abort(); // Abort, or a box that could not be shown
     }
 
+    // A [Files] record, its fields read and its destination expanded.
+    struct FileRecord {
+        std::string value; // the record as stored
+        std::string dest;
+        uint32_t size = 0; // of its cabinet
+        std::string mode;  // the exist mode, upper case
+        bool record = false;
+    };
+    enum class Parsed { Missing, Malformed, Ready };
+    // What becomes of a record whose destination was looked at.
+    enum class Decision {
+        Place,  // extract it (over the existing file when exists is still set)
+        GiveUp, // not placed: its [Others] items are cancelled too
+        PassBy, // not placed, its [Others] items stay (the overwrite question was closed)
+    };
+
+    // A record is read, decided on, then placed: each step is one method below.
     RecordOutcome PlaceRecord(int i) {
+        FileRecord r;
+        switch (ParseRecord(i, r)) {
+        case Parsed::Missing:
+            return RecordOutcome::Next;
+        case Parsed::Malformed:
+            return RecordOutcome::Malformed;
+        case Parsed::Ready:
+            break;
+        }
+        ctx_.View.LFile = ShortDisplayPath(r.dest);
+        ctx_.ShowInstallView();
+
+        bool exists = false;
+        switch (Decide(r, exists)) {
+        case Decision::GiveUp:
+            GiveUp(r.size, r.dest);
+            return RecordOutcome::Next;
+        case Decision::PassBy:
+            Advance(r.size);
+            return RecordOutcome::Next;
+        case Decision::Place:
+            break;
+        }
+        Place(i, r, exists);
+        return RecordOutcome::Next;
+    }
+
+    // Reads record i. A size field that is no number means a corrupted setup: the run
+    // ends here.
+    Parsed ParseRecord(int i, FileRecord& r) {
         const double readStart = profile_.Now();
-        const std::string value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
-        if (value.empty()) return RecordOutcome::Next;
-        std::vector<std::string> fields = SplitRecord(value, "?");
+        r.value = ctx_.Config->ReadString(kFilesSection, std::to_string(i), "");
+        if (r.value.empty()) return Parsed::Missing;
+        std::vector<std::string> fields = SplitRecord(r.value, "?");
         // A value of separators alone splits, as records are defined, into one empty
         // field per separator (the reader's general split gives none): four of them are
         // a record whose size is no number, a corrupted setup rather than a short record.
-        if (fields.empty() && value.find_first_not_of('?') == std::string::npos)
-            fields.assign(value.size(), std::string());
-        if (fields.size() != 4) return RecordOutcome::Malformed;
+        if (fields.empty() && r.value.find_first_not_of('?') == std::string::npos)
+            fields.assign(r.value.size(), std::string());
+        if (fields.size() != 4) return Parsed::Malformed;
 
         std::string field1 = fields[0];
         if (ctx_.PerUser && !ctx_.Admin) field1 = PerUserDestination(field1);
-        const std::string dest = ExpandText(ctx_, field1);
-        uint32_t size = 0;
-        if (!ParseCabinetSize(fields[1], size)) {
+        r.dest = ExpandText(ctx_, field1);
+        if (!ParseCabinetSize(fields[1], r.size)) {
             if (!ctx_.Silent)
                 ctx_.Prompt->MessageBox(Owner(), "The setup file is corrupted.", "",
                                         MB_OK | MB_ICONERROR);
             Abort();
         }
-        std::string mode = UpperCase(fields[2]);
-        const bool record = UpperCase(fields[3]) == "YES";
+        r.mode = UpperCase(fields[2]);
+        r.record = UpperCase(fields[3]) == "YES";
         profile_.Add(profile_.record, readStart);
+        return Parsed::Ready;
+    }
 
-        ctx_.View.LFile = ShortDisplayPath(dest);
-        ctx_.ShowInstallView();
-
+    // Whether the record is placed, given its destination and what lies there; asks the
+    // overwrite question where the mode says so, and removes a file to be overwritten.
+    Decision Decide(FileRecord& r, bool& exists) {
         // A destination that is not a plain absolute path could lead outside any
         // folder the setup means to write: nothing is deleted, created or extracted
         // for it, and the user hears about it as about any file that could not be placed.
-        if (!IsSafeDestination(dest)) {
-            while (AskAfterExtractionFailure(dest)) {
+        if (!IsSafeDestination(r.dest)) {
+            while (AskAfterExtractionFailure(r.dest)) {
             }
             ctx_.Errors = true;
-            GiveUp(size, dest);
-            return RecordOutcome::Next;
+            return Decision::GiveUp;
         }
 
         // Looked at once; what the placement does to the file afterwards it knows.
-        bool exists = FileExists(dest);
-        if (exists) {
-            if (ctx_.Silent && mode == kModeAsk) mode = kModeOverwrite;
-            if (answer_ == OverallAnswer::None && mode == kModeAsk) {
-                switch (AskOverwrite(dest)) {
-                case OverwriteAnswer::Yes:
-                    mode = kModeOverwrite;
-                    break;
-                case OverwriteAnswer::No:
-                    mode = kModeSkip;
-                    break;
-                case OverwriteAnswer::YesToAll:
-                    answer_ = OverallAnswer::All;
-                    mode = kModeOverwrite;
-                    break;
-                case OverwriteAnswer::NoToAll:
-                    answer_ = OverallAnswer::Nothing;
-                    mode = kModeSkip;
-                    break;
-                case OverwriteAnswer::Closed:
-                    if (ConfirmClose()) Abort();
-                    // Not installed, but its [Others] items stay.
-                    Advance(size);
-                    return RecordOutcome::Next;
-                }
+        exists = FileExists(r.dest);
+        if (!exists) return Decision::Place;
+        if (ctx_.Silent && r.mode == kModeAsk) r.mode = kModeOverwrite;
+        if (answer_ == OverallAnswer::None && r.mode == kModeAsk) {
+            switch (AskOverwrite(r.dest)) {
+            case OverwriteAnswer::Yes:
+                r.mode = kModeOverwrite;
+                break;
+            case OverwriteAnswer::No:
+                r.mode = kModeSkip;
+                break;
+            case OverwriteAnswer::YesToAll:
+                answer_ = OverallAnswer::All;
+                r.mode = kModeOverwrite;
+                break;
+            case OverwriteAnswer::NoToAll:
+                answer_ = OverallAnswer::Nothing;
+                r.mode = kModeSkip;
+                break;
+            case OverwriteAnswer::Closed:
+                if (ConfirmClose()) Abort();
+                // Not installed, but its [Others] items stay.
+                return Decision::PassBy;
             }
-            if (mode == kModeSkip || answer_ == OverallAnswer::Nothing) {
-                GiveUp(size, dest);
-                return RecordOutcome::Next;
-            }
-            if ((mode == kModeOverwrite || answer_ == OverallAnswer::All) &&
-                DeleteFileA(dest.c_str()))
-                exists = false;
         }
+        if (r.mode == kModeSkip || answer_ == OverallAnswer::Nothing) return Decision::GiveUp;
+        if ((r.mode == kModeOverwrite || answer_ == OverallAnswer::All) &&
+            DeleteFileA(r.dest.c_str()))
+            exists = false;
+        return Decision::Place;
+    }
 
+    // Creates the destination's folders and extracts the record's cabinet.
+    void Place(int i, const FileRecord& r, bool exists) {
         const double foldersStart = profile_.Now();
-        CreateFolders(dest, record);
+        CreateFolders(r.dest, r.record);
         profile_.Add(profile_.folders, foldersStart);
 
         // The uninstaller is placed at the end of the run, not from the payload.
-        if (size == 0 && UpperCase(value).find(kUninstallerMark) != std::string::npos)
-            return RecordOutcome::Next;
+        if (r.size == 0 && UpperCase(r.value).find(kUninstallerMark) != std::string::npos) return;
 
         record_ = i;
-        size_ = size;
+        size_ = r.size;
         copied_ = 0;
         blocksDone_ = false;
-        ExtractRecord(dest, mode, record, exists);
-        return RecordOutcome::Next;
+        ExtractRecord(r.dest, r.mode, r.record, exists);
     }
 
     OverwriteAnswer AskOverwrite(const std::string& dest) {

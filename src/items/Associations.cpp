@@ -5,6 +5,7 @@
 #include "config/IniFile.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -79,12 +80,8 @@ void CreateAssociation(RunContext& ctx, const std::string& record) {
                                 "3" + rootName + "\\" + kClasses + ext + "file");
         }
     } else {
-        AddLogLine(ctx, "Error creating association: ." + ext);
-        if (!ctx.Silent)
-            ctx.Prompt->MessageBox(GetActiveWindow(),
-                                   FormatText(LanguageText(ctx, "Messages", 20), "." + ext),
-                                   "Setup", MB_OK | MB_ICONERROR);
-        ctx.Errors = true;
+        ReportItemFailure(ctx, "Error creating association: ." + ext,
+                          FormatText(LanguageText(ctx, "Messages", 20), "." + ext));
     }
     ProcessMessages();
     if (usable) RemoveUserOverrides(ext, machineWide);

@@ -6,6 +6,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -87,11 +88,8 @@ void WriteEnvironmentItem(RunContext& ctx, const std::string& record) {
                         ParseAction(UpperCase(fields[2])),
                         ctx.UninstallOn && UpperCase(fields[3]) == "YES"};
     if (c.action != Action::None && !ApplyChange(ctx, c)) {
-        AddLogLine(ctx, "Error setting environment variable: " + c.name);
-        if (!ctx.Silent)
-            ctx.Prompt->MessageBox(GetActiveWindow(), "Error environment variable: " + c.name,
-                                   "Setup", MB_OK | MB_ICONERROR);
-        ctx.Errors = true;
+        ReportItemFailure(ctx, "Error setting environment variable: " + c.name,
+                          "Error environment variable: " + c.name);
     }
     ProcessMessages();
 }

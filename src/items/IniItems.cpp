@@ -5,6 +5,7 @@
 #include "config/IniFile.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -48,27 +49,15 @@ bool IsStorableEntry(const std::string& section, const std::string& key, const s
 // Whether the section of file holds key (compared ignoring case, as the profile
 // functions do).
 bool IniKeyExists(const std::string& file, const std::string& section, const std::string& key) {
-    std::vector<char> buf(4096);
-    for (;;) {
-        DWORD got = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                             static_cast<DWORD>(buf.size()), file.c_str());
-        // size - 2 means the list was cut: ask again with room to spare.
-        if (got + 2 < buf.size() || buf.size() >= (1u << 24)) {
-            for (const char* p = buf.data(); *p && p < buf.data() + got; p += strlen(p) + 1)
-                if (SameText(p, key)) return true;
-            return false;
-        }
-        buf.resize(buf.size() * 4);
-    }
+    for (const std::string& name : ReadKeyList(file, section).names)
+        if (SameText(name, key)) return true;
+    return false;
 }
 
-void ReportIniFailure(RunContext& ctx, const std::string& file, const std::string& key) {
-    AddLogLine(ctx, "Error INI file: " + file);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(GetActiveWindow(),
-                               FormatText(LanguageText(ctx, "Messages", 19), file + "<#>" + key),
-                               "Setup", MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
+void ReportIniFailure(RunContext& ctx, const std::string& file, const std::string& key,
+                      const FailureCause& cause = {}) {
+    ReportItemFailure(ctx, "Error INI file: " + file,
+                      FormatText(LanguageText(ctx, "Messages", 19), file + "<#>" + key), cause);
 }
 
 void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
@@ -86,7 +75,7 @@ void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
     const bool existed = FileExists(file);
     if (!overwrite && existed && IniKeyExists(file, section, key)) return;
     if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) {
-        ReportIniFailure(ctx, file, key);
+        ReportIniFailure(ctx, file, key, LastErrorCause("WritePrivateProfileStringA"));
         return;
     }
     // The item may have named one of the setup's own files: what was read of them is

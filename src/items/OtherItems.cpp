@@ -9,6 +9,7 @@
 #include "platform/Registry.h"
 #include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -24,18 +25,11 @@
 
 namespace {
 
-void Report(RunContext& ctx, const std::string& logPrefix, const std::string& message,
-            const std::string& path) {
-    AddLogLine(ctx, logPrefix + path);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(GetActiveWindow(), FormatText(message, path), "Setup",
-                               MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
-}
-
 // A registration the system refused, with the kind's own message.
-void ReportRefused(RunContext& ctx, const char* logPrefix, int message, const std::string& path) {
-    Report(ctx, logPrefix, LanguageText(ctx, "Messages", message), path);
+void ReportRefused(RunContext& ctx, const char* logPrefix, int message, const std::string& path,
+                   const FailureCause& cause) {
+    ReportItemFailure(ctx, logPrefix + path,
+                      FormatText(LanguageText(ctx, "Messages", message), path), cause);
 }
 
 // The file must be there, named by a full path: a relative name would be looked up
@@ -43,7 +37,7 @@ void ReportRefused(RunContext& ctx, const char* logPrefix, int message, const st
 // library or font could be registered in place of the installed one.
 bool FileToRegister(RunContext& ctx, const char* missingPrefix, const std::string& path) {
     if (IsSafeDestination(path) && FileExists(path)) return true;
-    Report(ctx, missingPrefix, "File not found:<#>%s", path);
+    ReportItemFailure(ctx, missingPrefix + path, FormatText("File not found:<#>%s", path));
     return false;
 }
 
@@ -54,7 +48,7 @@ void Record(RunContext& ctx, const char* section, const std::string& path, bool 
 void RegisterFont(RunContext& ctx, const std::string& path, bool keep) {
     if (!FileToRegister(ctx, "Error font file: ", path)) return;
     if (AddFontResourceA(path.c_str()) == 0) {
-        ReportRefused(ctx, "Error font: ", 21, path);
+        ReportRefused(ctx, "Error font: ", 21, path, LastErrorCause("AddFontResourceA"));
         return;
     }
     // One hung window must not hold up the installation.
@@ -94,7 +88,8 @@ void RegisterActiveX(RunContext& ctx, const std::string& path, bool keep) {
     if (registered)
         Record(ctx, "ActiveX", path, keep);
     else
-        ReportRefused(ctx, "Error activex: ", 22, path);
+        ReportRefused(ctx, "Error activex: ", 22, path,
+                      {"DllRegisterServer", static_cast<uint32_t>(call.result)});
     ProcessMessages();
 }
 
@@ -112,12 +107,12 @@ void RegisterTypeLibrary(RunContext& ctx, const std::string& path, bool keep) {
     ITypeLib* lib = nullptr;
     // Not a type library: nothing to register.
     if (FAILED(LoadTypeLibEx(file.c_str(), REGKIND_NONE, &lib)) || !lib) return;
-    HRESULT hr = RegisterTypeLib(lib, file.data(), helpDir.data());
+    const HRESULT hr = RegisterTypeLib(lib, file.data(), helpDir.data());
     lib->Release();
     if (SUCCEEDED(hr))
         Record(ctx, "TypeLibrary", path, keep);
     else
-        ReportRefused(ctx, "Error tlb: ", 23, path);
+        ReportRefused(ctx, "Error tlb: ", 23, path, {"RegisterTypeLib", static_cast<uint32_t>(hr)});
     ProcessMessages();
 }
 

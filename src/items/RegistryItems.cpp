@@ -5,6 +5,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -84,25 +85,31 @@ bool DecodeBinary(const std::string& text, std::string& bytes) {
 }
 
 void ReportFailure(RunContext& ctx, const std::string& logPrefix, int message,
-                   const std::string& item) {
-    AddLogLine(ctx, logPrefix + item);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(GetActiveWindow(),
-                               FormatText(LanguageText(ctx, "Messages", message), item), "Setup",
-                               MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
+                   const std::string& item, const FailureCause& cause) {
+    ReportItemFailure(ctx, logPrefix + item,
+                      FormatText(LanguageText(ctx, "Messages", message), item), cause);
 }
 
+// On failure, cause names the refused call; it stays empty for data that is not of
+// the value's type, which never reaches the registry.
 bool WriteValue(TRegistry& reg, const std::string& type, const std::string& name,
-                const std::string& data) {
-    if (type == "REG_SZ") return reg.WriteString(name, data);
-    if (type == "REG_EXPAND_SZ") return reg.WriteExpandString(name, data);
-    if (type == "REG_DWORD") {
+                const std::string& data, FailureCause& cause) {
+    bool written;
+    if (type == "REG_SZ") {
+        written = reg.WriteString(name, data);
+    } else if (type == "REG_EXPAND_SZ") {
+        written = reg.WriteExpandString(name, data);
+    } else if (type == "REG_DWORD") {
         int32_t v = 0;
-        return ParseDword(data, v) && reg.WriteInteger(name, v);
+        if (!ParseDword(data, v)) return false;
+        written = reg.WriteInteger(name, v);
+    } else {
+        std::string bytes;
+        if (!DecodeBinary(data, bytes)) return false;
+        written = reg.WriteBinary(name, bytes);
     }
-    std::string bytes;
-    return DecodeBinary(data, bytes) && reg.WriteBinary(name, bytes);
+    if (!written) cause = LastErrorCause("RegSetValueExA");
+    return written;
 }
 
 std::string WithoutTrailingBackslashes(std::string s) {
@@ -183,7 +190,8 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         }
         bool existed = reg.KeyExists(keyPath);
         if (!reg.OpenKey(keyPath, true)) {
-            ReportFailure(ctx, "Error creating registry key: ", 17, keyText);
+            ReportFailure(ctx, "Error creating registry key: ", 17, keyText,
+                          LastErrorCause("RegCreateKeyExA"));
             ProcessMessages();
             return;
         }
@@ -199,9 +207,10 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
 
     bool known =
         type == "REG_SZ" || type == "REG_EXPAND_SZ" || type == "REG_DWORD" || type == "REG_BINARY";
-    if (known && !WriteValue(reg, type, valueName, data)) {
+    FailureCause cause;
+    if (known && !WriteValue(reg, type, valueName, data, cause)) {
         reg.CloseKey();
-        ReportFailure(ctx, "Error writing registry value: ", 18, keyText + ": " + valueName);
+        ReportFailure(ctx, "Error writing registry value: ", 18, keyText + ": " + valueName, cause);
         ProcessMessages();
         return;
     }

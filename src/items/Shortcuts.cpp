@@ -8,6 +8,7 @@
 #include "platform/MessagePump.h"
 #include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -115,13 +116,10 @@ bool IsSafeShortcutPath(const std::string& path) {
     }
 }
 
-void ReportFailure(RunContext& ctx, const char* logPrefix, int message, const std::string& item) {
-    AddLogLine(ctx, logPrefix + item);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(GetActiveWindow(),
-                               FormatText(LanguageText(ctx, "Messages", message), item), "Setup",
-                               MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
+void ReportFailure(RunContext& ctx, const char* logPrefix, int message, const std::string& item,
+                   const FailureCause& cause = {}) {
+    ReportItemFailure(ctx, logPrefix + item,
+                      FormatText(LanguageText(ctx, "Messages", message), item), cause);
 }
 
 // Creates the missing folders of path's folder, outermost first, recording each one
@@ -132,9 +130,10 @@ bool CreateShortcutFolders(RunContext& ctx, const std::string& path) {
         const std::string folder = path.substr(0, i);
         if (DirectoryExists(folder)) continue;
         if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+            const FailureCause cause = LastErrorCause("CreateDirectoryA");
             // Made by someone else in the meantime: it exists, but is not ours.
             if (DirectoryExists(folder)) continue;
-            ReportFailure(ctx, "Error creating directory: ", 13, folder);
+            ReportFailure(ctx, "Error creating directory: ", 13, folder, cause);
             return false;
         }
         if (ctx.UninstallOn) RecordUninstallItem(ctx, "Folders", folder);

@@ -1,6 +1,7 @@
-// The program's own error type.
+// The program's own error type, and the system's text for an error code.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <utility>
@@ -16,3 +17,7 @@ class RuntimeError : public std::exception {
   private:
     std::string message_;
 };
+
+// The system's message for an OS error code, on one line, without the closing period
+// ("Access is denied"); empty when the system has none.
+std::string SystemErrorMessage(uint32_t osError);

@@ -2,6 +2,7 @@
 // key, which starts the uninstaller placed in the destination folder.
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
+#include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupKeys.h"
@@ -16,12 +17,11 @@
 
 namespace {
 
-void ReportEntryFailure(RunContext& ctx, const std::string& keyText) {
-    AddLogLine(ctx, "Error creating registry key: " + keyText);
-    if (!ctx.Silent)
-        ctx.Prompt->MessageBox(nullptr, FormatText(LanguageText(ctx, "Messages", 15), keyText),
-                               "Setup", MB_OK | MB_ICONERROR);
-    ctx.Errors = true;
+// The entry's box has no owner: it comes after the wizard's last page.
+void ReportEntryFailure(RunContext& ctx, const std::string& keyText,
+                        const FailureCause& cause = {}) {
+    ReportItemFailure(ctx, "Error creating registry key: " + keyText,
+                      FormatText(LanguageText(ctx, "Messages", 15), keyText), cause, nullptr);
 }
 
 bool WriteValues(RunContext& ctx, TRegistry& reg) {
@@ -82,12 +82,14 @@ void WriteUninstallEntry(RunContext& ctx) {
     TRegistry reg(RegistryFullAccess(ctx.Is64));
     reg.SetRootKey(root);
     if (!reg.OpenKey(key, true)) {
-        ReportEntryFailure(ctx, keyText);
+        ReportEntryFailure(ctx, keyText, LastErrorCause("RegCreateKeyExA"));
         return;
     }
-    bool ok = WriteValues(ctx, reg);
+    const bool ok = WriteValues(ctx, reg);
+    // Every value is tried: the cause is the last write's that failed.
+    const FailureCause cause = ok ? FailureCause{} : LastErrorCause("RegSetValueExA");
     reg.CloseKey();
-    if (!ok) ReportEntryFailure(ctx, keyText);
+    if (!ok) ReportEntryFailure(ctx, keyText, cause);
     // The key exists now, so the uninstaller must remove it even when a value failed.
     RecordUninstallItem(ctx, "RegistryKeys", "D" + keyText);
 }

@@ -228,18 +228,7 @@ void CopyReplacing(const std::string& from, const std::string& to) {
 } // namespace
 
 std::vector<std::string> RecordKeys(const std::string& path, const std::string& section) {
-    std::vector<char> buf(4096);
-    DWORD n;
-    for (;;) {
-        n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                     static_cast<DWORD>(buf.size()), path.c_str());
-        if (n + 2 < buf.size()) break;
-        buf.resize(buf.size() * 2);
-    }
-    std::vector<std::string> keys;
-    for (const char* p = buf.data(); p < buf.data() + n && *p; p += strlen(p) + 1)
-        keys.emplace_back(p);
-    return keys;
+    return ReadKeyList(path, section).names;
 }
 
 std::string RecordValue(const std::string& path, const std::string& section,

@@ -152,6 +152,10 @@ struct RunContext {
 
     // The setup log (the form's hidden list): collected in every run.
     std::vector<std::string> LogList;
+    // What the log's lines leave out: the cause of each failure (the failed call and
+    // the system's error), in the order they happened. Kept beside LogList, whose lines
+    // keep their fixed form.
+    std::vector<std::string> LogDetails;
 
     // The two wizard pictures loaded when the package was opened.
     HBITMAP WizardPicture = nullptr;

@@ -7,6 +7,10 @@ void AddLogLine(RunContext& ctx, const std::string& text) {
     ctx.LogList.push_back(text);
 }
 
+void AddLogDetail(RunContext& ctx, const std::string& text) {
+    ctx.LogDetails.push_back(text);
+}
+
 std::string LogFilePath() {
     return TempDir() + "\\QVSETUPLOG.TXT";
 }

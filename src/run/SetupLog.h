@@ -7,5 +7,7 @@
 struct RunContext;
 
 void AddLogLine(RunContext& ctx, const std::string& text);
+// A detail of the last log line (the cause of a failure), kept in ctx.LogDetails.
+void AddLogDetail(RunContext& ctx, const std::string& text);
 // <TempDir> + "\QVSETUPLOG.TXT".
 std::string LogFilePath();

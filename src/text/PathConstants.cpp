@@ -8,73 +8,10 @@
 #include <windows.h>
 
 #include <cctype>
+#include <iterator>
 #include <vector>
 
 namespace {
-
-const char* const kNames[PathConstantCount] = {
-    "<ProgramFiles>",
-    "<CommonFiles>",
-    "<WindowsDir>",
-    "<SystemDir>",
-    "<TempDir>",
-    "<FontsDir>",
-    "<MyDocuments>",
-    "<SystemDrive>",
-    "<CurrentDir>",
-    "<InstallDir>",
-    "<SentTo>",
-    "<Favorites>",
-    "<CommonFavorites>",
-    "<Templates>",
-    "<AppData>",
-    "<LocalSettings>",
-    "<UserProfile>",
-    "<Desktop>",
-    "<StartMenu>",
-    "<ProgramsMenu>",
-    "<StartUp>",
-    "<CommonDesktop>",
-    "<CommonStartMenu>",
-    "<CommonProgramsMenu>",
-    "<CommonStartUp>",
-    "<ProgramGroup>",
-    "<QuickLaunch>",
-    "<AppName>",
-    "<AppVersion>",
-    "<CompanyName>",
-    "<WebSite>",
-    "<SupportLink>",
-    "<UserName>",
-    "<UserCompany>",
-    "<Date>",
-    "<LocalAppData>",
-    "<CommonAppData>",
-    "<CommonMyDocuments>",
-    "<CommonTemplates>",
-    "<AllUserProfile>",
-    "<CustomUserInfo>",
-    "<Language>",
-    "<Lng>",
-    "<LngID>",
-    "<SetupTempDir>",
-    "<SystemLngID>",
-    "<BuildDate>",
-    "<SetupExe>",
-    "<ProgramFiles64>",
-    "<InstallDrive>",
-    "<SystemDir64>",
-    "<ProgramFiles86>",
-    "<UserProfileName>",
-    "<GUID>",
-    "<MyPictures>",
-    "<MyMusic>",
-    "<CommonPictures>",
-    "<CommonMusic>",
-    "<CommonDocuments>",
-    "<FormatDate>",
-    "<SetupFile>",
-};
 
 const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char kMachineShellFolders[] =
@@ -158,200 +95,188 @@ std::string Of(const RunContext& ctx, PathConstant c) {
     return Compute(ctx, c).value_or(std::string());
 }
 
+using P = PathConstant;
+
+// One row per constant, in the order of replacement: its name and how its value is
+// obtained. The rows' order is the enum's (checked below), so a constant is added in
+// one place here and once in the enum.
+struct Row {
+    PathConstant constant;
+    const char* name;
+    Value (*compute)(const RunContext&);
+};
+
+constexpr Row kTable[] = {
+    {P::ProgramFiles, "<ProgramFiles>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir");
+     }},
+    {P::CommonFiles, "<CommonFiles>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir");
+     }},
+    {P::WindowsDir, "<WindowsDir>",
+     [](const RunContext&) -> Value {
+         return SystemFolder([](char* b, UINT n) { return GetWindowsDirectoryA(b, n); });
+     }},
+    // The same call for both: the caller switches file-system redirection off when it
+    // needs the native folder behind the name.
+    {P::SystemDir, "<SystemDir>",
+     [](const RunContext&) -> Value {
+         return SystemFolder([](char* b, UINT n) { return GetSystemDirectoryA(b, n); });
+     }},
+    {P::TempDir, "<TempDir>",
+     [](const RunContext&) -> Value {
+         return SystemFolder([](char* b, UINT n) { return static_cast<UINT>(GetTempPathA(n, b)); });
+     }},
+    {P::FontsDir, "<FontsDir>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_FONTS); }},
+    {P::MyDocuments, "<MyDocuments>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_PERSONAL); }},
+    {P::SystemDrive, "<SystemDrive>",
+     [](const RunContext& ctx) -> Value {
+         Value w = Compute(ctx, P::WindowsDir);
+         return w ? Value(w->substr(0, 2)) : std::nullopt;
+     }},
+    {P::CurrentDir, "<CurrentDir>",
+     [](const RunContext& ctx) -> Value { return ExtractFilePath(RunningSetupFile(ctx)); }},
+    {P::InstallDir, "<InstallDir>",
+     [](const RunContext& ctx) -> Value { return ctx.Wizard.Edit1; }},
+    {P::SentTo, "<SentTo>", [](const RunContext&) -> Value { return ShellFolder(CSIDL_SENDTO); }},
+    {P::Favorites, "<Favorites>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_FAVORITES); }},
+    {P::CommonFavorites, "<CommonFavorites>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_FAVORITES); }},
+    {P::Templates, "<Templates>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_TEMPLATES); }},
+    {P::AppData, "<AppData>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_APPDATA); }},
+    {P::LocalSettings, "<LocalSettings>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "Local Settings",
+                             "Local AppData");
+     }},
+    {P::UserProfile, "<UserProfile>",
+     [](const RunContext& ctx) -> Value { return ParentFolder(Of(ctx, P::Desktop)); }},
+    {P::Desktop, "<Desktop>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_DESKTOP); }},
+    {P::StartMenu, "<StartMenu>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_STARTMENU); }},
+    {P::ProgramsMenu, "<ProgramsMenu>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_PROGRAMS); }},
+    {P::StartUp, "<StartUp>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_STARTUP); }},
+    {P::CommonDesktop, "<CommonDesktop>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY); }},
+    {P::CommonStartMenu, "<CommonStartMenu>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_STARTMENU); }},
+    {P::CommonProgramsMenu, "<CommonProgramsMenu>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_PROGRAMS); }},
+    {P::CommonStartUp, "<CommonStartUp>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_STARTUP); }},
+    {P::ProgramGroup, "<ProgramGroup>",
+     [](const RunContext& ctx) -> Value {
+         return Of(ctx, ctx.PerUser ? P::ProgramsMenu : P::CommonProgramsMenu) + "\\" +
+                ctx.Wizard.ComboBox1;
+     }},
+    {P::QuickLaunch, "<QuickLaunch>",
+     [](const RunContext& ctx) -> Value {
+         return Of(ctx, P::AppData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
+     }},
+    {P::AppName, "<AppName>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "AppName"); }},
+    {P::AppVersion, "<AppVersion>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "AppVersion"); }},
+    {P::CompanyName, "<CompanyName>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "CompanyName"); }},
+    {P::WebSite, "<WebSite>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "WebSite"); }},
+    {P::SupportLink, "<SupportLink>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "SupportLink"); }},
+    {P::UserName, "<UserName>", [](const RunContext& ctx) -> Value { return ctx.Wizard.EUser; }},
+    {P::UserCompany, "<UserCompany>",
+     [](const RunContext& ctx) -> Value { return ctx.Wizard.ECompany; }},
+    {P::Date, "<Date>", [](const RunContext&) -> Value { return ShortDate(); }},
+    {P::LocalAppData, "<LocalAppData>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_LOCAL_APPDATA); }},
+    {P::CommonAppData, "<CommonAppData>",
+     [](const RunContext&) -> Value { return ShellFolder(CSIDL_COMMON_APPDATA); }},
+    {P::CommonMyDocuments, "<CommonMyDocuments>",
+     [](const RunContext& ctx) -> Value { return Compute(ctx, P::CommonDocuments); }},
+    {P::CommonTemplates, "<CommonTemplates>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "Common Templates");
+     }},
+    {P::AllUserProfile, "<AllUserProfile>",
+     [](const RunContext& ctx) -> Value { return ParentFolder(Of(ctx, P::CommonDesktop)); }},
+    {P::CustomUserInfo, "<CustomUserInfo>",
+     [](const RunContext& ctx) -> Value { return ctx.Wizard.ECustomInfo; }},
+    {P::Language, "<Language>", [](const RunContext& ctx) -> Value { return ctx.Wizard.ComboLng; }},
+    {P::Lng, "<Lng>", [](const RunContext& ctx) -> Value { return LanguageInfo(ctx, "lng"); }},
+    {P::LngID, "<LngID>", [](const RunContext& ctx) -> Value { return LanguageInfo(ctx, "id"); }},
+    {P::SetupTempDir, "<SetupTempDir>",
+     [](const RunContext& ctx) -> Value { return ctx.SetupTempDir; }},
+    {P::SystemLngID, "<SystemLngID>",
+     [](const RunContext&) -> Value { return std::to_string(GetSystemDefaultLangID()); }},
+    {P::BuildDate, "<BuildDate>",
+     [](const RunContext& ctx) -> Value { return SetupKey(ctx, "BuildDate"); }},
+    {P::SetupExe, "<SetupExe>",
+     [](const RunContext& ctx) -> Value { return RunningSetupFile(ctx); }},
+    {P::ProgramFiles64, "<ProgramFiles64>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramW6432Dir",
+                             "ProgramFilesDir");
+     }},
+    {P::InstallDrive, "<InstallDrive>",
+     [](const RunContext& ctx) -> Value { return InstallDrive(ctx.Wizard.Edit1); }},
+    {P::SystemDir64, "<SystemDir64>",
+     [](const RunContext&) -> Value {
+         return SystemFolder([](char* b, UINT n) { return GetSystemDirectoryA(b, n); });
+     }},
+    {P::ProgramFiles86, "<ProgramFiles86>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir (x86)",
+                             "ProgramFilesDir");
+     }},
+    {P::UserProfileName, "<UserProfileName>",
+     [](const RunContext& ctx) -> Value { return ExtractFileName(Of(ctx, P::UserProfile)); }},
+    {P::GUID, "<GUID>", [](const RunContext& ctx) -> Value { return SetupKey(ctx, "GUID"); }},
+    {P::MyPictures, "<MyPictures>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "My Pictures");
+     }},
+    {P::MyMusic, "<MyMusic>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "My Music");
+     }},
+    {P::CommonPictures, "<CommonPictures>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "CommonPictures");
+     }},
+    {P::CommonMusic, "<CommonMusic>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "CommonMusic");
+     }},
+    {P::CommonDocuments, "<CommonDocuments>",
+     [](const RunContext& ctx) -> Value {
+         return RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "Common Documents");
+     }},
+    {P::FormatDate, "<FormatDate>", [](const RunContext&) -> Value { return CompactDate(); }},
+    {P::SetupFile, "<SetupFile>",
+     [](const RunContext& ctx) -> Value { return ExtractFileName(RunningSetupFile(ctx)); }},
+};
+
+static_assert(std::size(kTable) == PathConstantCount);
+
+constexpr bool RowsInEnumOrder() {
+    for (size_t i = 0; i < std::size(kTable); ++i)
+        if (static_cast<size_t>(kTable[i].constant) != i + 1) return false;
+    return true;
+}
+static_assert(RowsInEnumOrder(), "kTable's rows must follow PathConstant's order");
+
 Value Compute(const RunContext& ctx, PathConstant c) {
-    using P = PathConstant;
-    Value v;
-    switch (c) {
-    case P::ProgramFiles:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir");
-        break;
-    case P::CommonFiles:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir");
-        break;
-    case P::WindowsDir:
-        v = SystemFolder([](char* b, UINT n) { return GetWindowsDirectoryA(b, n); });
-        break;
-    case P::SystemDir:
-    case P::SystemDir64:
-        // The same call for both: the caller switches file-system redirection off
-        // when it needs the native folder behind the name.
-        v = SystemFolder([](char* b, UINT n) { return GetSystemDirectoryA(b, n); });
-        break;
-    case P::TempDir:
-        v = SystemFolder([](char* b, UINT n) { return static_cast<UINT>(GetTempPathA(n, b)); });
-        break;
-    case P::FontsDir:
-        v = ShellFolder(CSIDL_FONTS);
-        break;
-    case P::MyDocuments:
-        v = ShellFolder(CSIDL_PERSONAL);
-        break;
-    case P::SystemDrive: {
-        Value w = Compute(ctx, P::WindowsDir);
-        if (w) v = w->substr(0, 2);
-        break;
-    }
-    case P::CurrentDir:
-        v = ExtractFilePath(RunningSetupFile(ctx));
-        break;
-    case P::InstallDir:
-        v = ctx.Wizard.Edit1;
-        break;
-    case P::SentTo:
-        v = ShellFolder(CSIDL_SENDTO);
-        break;
-    case P::Favorites:
-        v = ShellFolder(CSIDL_FAVORITES);
-        break;
-    case P::CommonFavorites:
-        v = ShellFolder(CSIDL_COMMON_FAVORITES);
-        break;
-    case P::Templates:
-        v = ShellFolder(CSIDL_TEMPLATES);
-        break;
-    case P::AppData:
-        v = ShellFolder(CSIDL_APPDATA);
-        break;
-    case P::LocalSettings:
-        v = RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "Local Settings",
-                         "Local AppData");
-        break;
-    case P::UserProfile:
-        v = ParentFolder(Of(ctx, P::Desktop));
-        break;
-    case P::Desktop:
-        v = ShellFolder(CSIDL_DESKTOP);
-        break;
-    case P::StartMenu:
-        v = ShellFolder(CSIDL_STARTMENU);
-        break;
-    case P::ProgramsMenu:
-        v = ShellFolder(CSIDL_PROGRAMS);
-        break;
-    case P::StartUp:
-        v = ShellFolder(CSIDL_STARTUP);
-        break;
-    case P::CommonDesktop:
-        v = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
-        break;
-    case P::CommonStartMenu:
-        v = ShellFolder(CSIDL_COMMON_STARTMENU);
-        break;
-    case P::CommonProgramsMenu:
-        v = ShellFolder(CSIDL_COMMON_PROGRAMS);
-        break;
-    case P::CommonStartUp:
-        v = ShellFolder(CSIDL_COMMON_STARTUP);
-        break;
-    case P::ProgramGroup:
-        v = Of(ctx, ctx.PerUser ? P::ProgramsMenu : P::CommonProgramsMenu) + "\\" +
-            ctx.Wizard.ComboBox1;
-        break;
-    case P::QuickLaunch:
-        v = Of(ctx, P::AppData) + "\\Microsoft\\Internet Explorer\\Quick Launch";
-        break;
-    case P::AppName:
-        v = SetupKey(ctx, "AppName");
-        break;
-    case P::AppVersion:
-        v = SetupKey(ctx, "AppVersion");
-        break;
-    case P::CompanyName:
-        v = SetupKey(ctx, "CompanyName");
-        break;
-    case P::WebSite:
-        v = SetupKey(ctx, "WebSite");
-        break;
-    case P::SupportLink:
-        v = SetupKey(ctx, "SupportLink");
-        break;
-    case P::UserName:
-        v = ctx.Wizard.EUser;
-        break;
-    case P::UserCompany:
-        v = ctx.Wizard.ECompany;
-        break;
-    case P::Date:
-        v = ShortDate();
-        break;
-    case P::LocalAppData:
-        v = ShellFolder(CSIDL_LOCAL_APPDATA);
-        break;
-    case P::CommonAppData:
-        v = ShellFolder(CSIDL_COMMON_APPDATA);
-        break;
-    case P::CommonMyDocuments:
-        v = Compute(ctx, P::CommonDocuments);
-        break;
-    case P::CommonTemplates:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "Common Templates");
-        break;
-    case P::AllUserProfile:
-        v = ParentFolder(Of(ctx, P::CommonDesktop));
-        break;
-    case P::CustomUserInfo:
-        v = ctx.Wizard.ECustomInfo;
-        break;
-    case P::Language:
-        v = ctx.Wizard.ComboLng;
-        break;
-    case P::Lng:
-        v = LanguageInfo(ctx, "lng");
-        break;
-    case P::LngID:
-        v = LanguageInfo(ctx, "id");
-        break;
-    case P::SetupTempDir:
-        v = ctx.SetupTempDir;
-        break;
-    case P::SystemLngID:
-        v = std::to_string(GetSystemDefaultLangID());
-        break;
-    case P::BuildDate:
-        v = SetupKey(ctx, "BuildDate");
-        break;
-    case P::SetupExe:
-        v = RunningSetupFile(ctx);
-        break;
-    case P::ProgramFiles64:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramW6432Dir",
-                         "ProgramFilesDir");
-        break;
-    case P::InstallDrive:
-        v = InstallDrive(ctx.Wizard.Edit1);
-        break;
-    case P::ProgramFiles86:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir (x86)",
-                         "ProgramFilesDir");
-        break;
-    case P::UserProfileName:
-        v = ExtractFileName(Of(ctx, P::UserProfile));
-        break;
-    case P::GUID:
-        v = SetupKey(ctx, "GUID");
-        break;
-    case P::MyPictures:
-        v = RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "My Pictures");
-        break;
-    case P::MyMusic:
-        v = RegistryText(ctx, HKEY_CURRENT_USER, kUserShellFolders, "My Music");
-        break;
-    case P::CommonPictures:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "CommonPictures");
-        break;
-    case P::CommonMusic:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "CommonMusic");
-        break;
-    case P::CommonDocuments:
-        v = RegistryText(ctx, HKEY_LOCAL_MACHINE, kMachineShellFolders, "Common Documents");
-        break;
-    case P::FormatDate:
-        v = CompactDate();
-        break;
-    case P::SetupFile:
-        v = ExtractFileName(RunningSetupFile(ctx));
-        break;
-    }
+    Value v = kTable[static_cast<int>(c) - 1].compute(ctx);
     if (v) *v = ExcludeTrailingBackslash(*v);
     return v;
 }
@@ -361,12 +286,12 @@ Value Compute(const RunContext& ctx, PathConstant c) {
 std::string PathConstantName(PathConstant c) {
     int n = static_cast<int>(c);
     if (n < 1 || n > PathConstantCount) return {};
-    return kNames[n - 1];
+    return kTable[n - 1].name;
 }
 
 std::optional<PathConstant> FindPathConstant(const std::string& name) {
-    for (int n = 1; n <= PathConstantCount; ++n)
-        if (SameText(name, kNames[n - 1])) return static_cast<PathConstant>(n);
+    for (const Row& row : kTable)
+        if (SameText(name, row.name)) return row.constant;
     return std::nullopt;
 }
 

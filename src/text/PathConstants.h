@@ -72,7 +72,8 @@ enum class PathConstant : int {
     SetupFile,
 };
 
-constexpr int PathConstantCount = 61;
+// The last constant's number: the table holds this many rows.
+constexpr int PathConstantCount = static_cast<int>(PathConstant::SetupFile);
 
 // The constant's name with its angle brackets, as written in the table
 // ("<ProgramFiles>"); empty for a number outside 1..PathConstantCount.

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "config/IniFile.h"
 #include "items/ItemHandlers.h"
+#include "platform/Error.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 
@@ -384,6 +385,12 @@ TEST_F(RegistryItemTest, FailuresAreLoggedShownAndFlaggedAndTheRunGoesOn) {
         EXPECT_EQ(b.caption, "Setup");
         EXPECT_EQ(b.type & MB_ICONMASK, static_cast<UINT>(MB_ICONERROR));
     }
+    // The detail lines keep what the fixed failure lines leave out: the call the
+    // system refused and its error. A value that is not a number never reached it.
+    ASSERT_EQ(ctx_.LogDetails.size(), 1u);
+    EXPECT_EQ(ctx_.LogDetails[0], "Error creating registry key: " + hkcu +
+                                      "\\Vol\\Sub\\Deep: RegCreateKeyExA failed: error 1021 (" +
+                                      SystemErrorMessage(ERROR_CHILD_MUST_BE_VOLATILE) + ")");
     EXPECT_TRUE(ctx_.Errors);
     // The missing parent recorded before the failed creation and the key made before
     // the failed value stay; no value is recorded.

@@ -140,11 +140,8 @@ TEST_F(RunEndTest, EarlyEndsReleaseThenCleanUpThenTerminate) {
         ctx.Redirection.Off = true;
         Seen seen{};
         ctx.Terminate = [&](uint32_t code) {
-            seen = {ctx.Config != nullptr,
-                    ctx.Language != nullptr,
-                    PathExists(ctx.SetupTempDir),
-                    PathExists(log),
-                    ctx.Redirection.Off};
+            seen = {ctx.Config != nullptr, ctx.Language != nullptr, PathExists(ctx.SetupTempDir),
+                    PathExists(log), ctx.Redirection.Off};
             throw RunEndedForTest{code};
         };
         End(end);

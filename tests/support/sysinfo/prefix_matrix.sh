@@ -16,7 +16,7 @@ if [ "$loader" != wine ]; then
     arches=(win64)
 fi
 mkdir -p "$work"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$(dirname "$0")/../../../scripts/wine-env.sh"
 unset WINEARCH
 status=0
 for arch in "${arches[@]}"; do
@@ -24,7 +24,7 @@ for arch in "${arches[@]}"; do
     if [ "$arch" = win64 ]; then wow64=1; else wow64=0; fi
     (
         flock 9
-        export WINEPREFIX="$prefix"
+        qv_wine_env "$prefix"
         if [ ! -f "$prefix/.qv-ready" ]; then
             rm -rf "$prefix"
             "$(dirname "$0")/../../../scripts/wine-prefix.sh" "$prefix" "$loader" "$arch"

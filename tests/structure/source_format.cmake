@@ -1,0 +1,27 @@
+# Fails when a C++ file of the project differs from what clang-format makes of it
+# with the project's .clang-format.
+#   cmake -DROOT=<source> -DCLANG_FORMAT=<clang-format> -P source_format.cmake
+if(NOT ROOT OR NOT CLANG_FORMAT)
+    message(FATAL_ERROR "usage: cmake -DROOT=<source> -DCLANG_FORMAT=<program> -P source_format.cmake")
+endif()
+set(files "")
+foreach(dir src tools tests bench)
+    file(GLOB_RECURSE found ${ROOT}/${dir}/*.cpp ${ROOT}/${dir}/*.h)
+    list(APPEND files ${found})
+endforeach()
+list(LENGTH files n)
+execute_process(COMMAND ${CLANG_FORMAT} --dry-run --Werror --style=file ${files}
+                WORKING_DIRECTORY ${ROOT} RESULT_VARIABLE rc ERROR_VARIABLE out)
+if(NOT rc EQUAL 0)
+    string(REGEX MATCHALL "[^\n:]+:[0-9]+:[0-9]+: error" places "${out}")
+    set(names "")
+    foreach(place ${places})
+        string(REGEX REPLACE ":[0-9]+:[0-9]+: error$" "" name "${place}")
+        file(RELATIVE_PATH name ${ROOT} ${name})
+        list(APPEND names "  ${name}")
+    endforeach()
+    list(REMOVE_DUPLICATES names)
+    string(REPLACE ";" "\n" names "${names}")
+    message(FATAL_ERROR "not formatted (run clang-format -i on these files):\n${names}")
+endif()
+message(STATUS "${n} files formatted as .clang-format says")
