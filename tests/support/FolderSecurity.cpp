@@ -1,5 +1,7 @@
 #include "FolderSecurity.h"
 
+#include <gtest/gtest.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -132,4 +134,22 @@ HANDLE LimitedToken(TOKEN_TYPE type) {
                      TokenImpersonation, &result);
     CloseHandle(primary);
     return result;
+}
+
+void ExpectPrivateFolder(const std::string& path, const std::string& scratchFolder) {
+    const SecuritySummary s = ReadSecurity(path);
+    ASSERT_TRUE(s.read) << path;
+    if (SystemKeepsDescriptors(scratchFolder)) {
+        EXPECT_EQ(s, PrivateFolderSummary()) << path << ": " << Describe(s);
+        return;
+    }
+    // Everyone, Users, Authenticated Users, Interactive.
+    for (const char* other : {"S-1-1-0", "S-1-5-32-545", "S-1-5-11", "S-1-5-4"})
+        EXPECT_FALSE(Grants(s, other)) << other << " in " << path << ": " << Describe(s);
+    const std::string plain = scratchFolder + "\\default-security";
+    CreateDirectoryA(plain.c_str(), nullptr);
+    const SecuritySummary d = ReadSecurity(plain);
+    RemoveDirectoryA(plain.c_str());
+    EXPECT_TRUE(Grants(d, "S-1-1-0"))
+        << "a folder of the default security is not told apart: " << Describe(d);
 }

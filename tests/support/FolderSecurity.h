@@ -40,5 +40,11 @@ bool SystemKeepsDescriptors(const std::string& scratchFolder);
 // does).
 HANDLE LimitedToken(TOKEN_TYPE type);
 
+// Expects the folder to be private as the setup makes it: exactly PrivateFolderSummary
+// on a system that keeps descriptors; where the system rebuilds them from the Unix file
+// mode (Wine), as a folder closed to everyone else, unlike a folder of the default
+// security made beside it in scratchFolder.
+void ExpectPrivateFolder(const std::string& path, const std::string& scratchFolder);
+
 // Whether some entry of the summary names the SID given as text.
 bool Grants(const SecuritySummary& s, const std::string& sid);

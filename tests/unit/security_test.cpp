@@ -88,25 +88,7 @@ class PrivateFolder : public ::testing::Test {
     ScratchDir work;
     const std::string folder = work / "QVTMP123";
     const std::string plain = work / "plain";
-    // The descriptor applied at creation shows in what the system reports: exactly on a
-    // system that keeps descriptors; where the system rebuilds them from the Unix file
-    // mode (Wine), as a folder closed to everyone else, unlike a folder of the default
-    // security beside it.
-    void ExpectPrivate(const std::string& path) {
-        const SecuritySummary s = ReadSecurity(path);
-        ASSERT_TRUE(s.read) << path;
-        if (SystemKeepsDescriptors(work.Path())) {
-            EXPECT_EQ(s, PrivateFolderSummary()) << Describe(s);
-            return;
-        }
-        for (const char* other : {"S-1-1-0", "S-1-5-32-545", "S-1-5-11", "S-1-5-4"})
-            EXPECT_FALSE(Grants(s, other)) << other << " in " << Describe(s);
-        CreateDirectoryA(plain.c_str(), nullptr);
-        const SecuritySummary d = ReadSecurity(plain);
-        EXPECT_TRUE(Grants(d, "S-1-1-0")) << "a folder of the default security is not told "
-                                             "apart: "
-                                          << Describe(d);
-    }
+    void ExpectPrivate(const std::string& path) { ExpectPrivateFolder(path, work.Path()); }
 };
 
 TEST_F(PrivateFolder, IsPrivateFromItsCreation) {

@@ -1,0 +1,211 @@
+// Real setups started with the tokens a user's programs get: the elevated token of
+// Wine's user (an administrator), the limited half of it (what User Account Control
+// gives a program started without elevation), and a token whose Administrators group
+// only denies (a user without administrator rights). Each run is a process of its own
+// in a job, so the test sees every process a run starts.
+#include "FolderSecurity.h"
+#include "SetupFiles.h"
+#include "SetupRunner.h"
+#include "TestSupport.h"
+#include "wizard/ControlIds.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FormSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindForm(HWND wnd, LPARAM param) {
+    auto* s = reinterpret_cast<FormSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    char cls[64] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    if (pid == s->pid && std::strcmp(cls, kFormClassName) == 0 && IsWindowVisible(wnd)) {
+        s->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A token of this process's user whose Administrators group only denies access.
+HANDLE NonAdministratorToken() {
+    HANDLE process = nullptr, restricted = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) return nullptr;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+    SID_AND_ATTRIBUTES disable{admins, 0};
+    CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted);
+    CloseHandle(process);
+    return restricted;
+}
+
+class ElevatedRun : public ::testing::Test {
+  protected:
+    ScratchDir work;
+    const std::string temp = work / "temp";
+    const std::string project = work / "project";
+    const std::string setup = work / "setup.exe";
+    const std::string dest = work / "dest";
+    HANDLE job = nullptr;
+    PROCESS_INFORMATION pi{};
+
+    void SetUp() override {
+        CreateDirectoryA(temp.c_str(), nullptr);
+        job = CreateJobObjectA(nullptr, nullptr);
+        ASSERT_TRUE(job);
+        // A run left behind by a failed check ends with the test.
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit{};
+        limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+    }
+    void TearDown() override {
+        if (pi.hProcess) {
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+        CloseHandle(job);
+    }
+
+    void Build(const std::string& keys) {
+        CreateDirectoryA(project.c_str(), nullptr);
+        CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+        WriteFileBytes(project + "\\payload\\a.txt", "alpha");
+        WriteMinimalProject(project, keys +
+                                         "\r\n[Payload]\r\n"
+                                         "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
+        ASSERT_TRUE(BuildTestSetup(project, setup));
+    }
+
+    // Starts the setup with the token (this process's own when null), in the job.
+    void Start(const std::string& args, HANDLE token) {
+        std::string cmd = "\"" + setup + "\" " + args;
+        std::string env;
+        char* all = GetEnvironmentStringsA();
+        for (const char* p = all; *p; p += std::strlen(p) + 1)
+            if (_strnicmp(p, "TEMP=", 5) != 0 && _strnicmp(p, "TMP=", 4) != 0)
+                env.append(p).push_back('\0');
+        FreeEnvironmentStringsA(all);
+        for (const std::string& v : {"TEMP=" + temp, "TMP=" + temp})
+            env.append(v).push_back('\0');
+        env.push_back('\0');
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        const DWORD flags = CREATE_SUSPENDED;
+        const BOOL ok =
+            token ? CreateProcessAsUserA(token, setup.c_str(), cmd.data(), nullptr, nullptr, FALSE,
+                                         flags, env.data(), nullptr, &si, &pi)
+                  : CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, flags,
+                                   env.data(), nullptr, &si, &pi);
+        ASSERT_TRUE(ok) << GetLastError();
+        ASSERT_TRUE(AssignProcessToJobObject(job, pi.hProcess));
+        ResumeThread(pi.hThread);
+    }
+
+    DWORD ExitCode(DWORD timeoutMs = 60000) const {
+        DWORD code = 0xDEADu;
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+
+    // Processes the run has had in the job, once all of them ended (or 10 s passed).
+    DWORD ProcessesOfTheRun() const {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+        for (int i = 0; i < 1000; ++i, Sleep(10)) {
+            QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info,
+                                      nullptr);
+            if (info.ActiveProcesses == 0) break;
+        }
+        return info.TotalProcesses;
+    }
+
+    // Waits for the Welcome page, reads the setup temp folder, then installs.
+    std::string WelcomeThenInstall(SecuritySummary& seen) {
+        FormSearch s{pi.dwProcessId, nullptr};
+        for (int i = 0; i < 3000 && !s.found; ++i, Sleep(10))
+            EnumWindows(FindForm, reinterpret_cast<LPARAM>(&s));
+        if (!s.found) {
+            ADD_FAILURE() << "no wizard window";
+            return {};
+        }
+        const std::vector<std::string> folders = ListFolders(temp, "QVTMP");
+        if (folders.size() != 1) {
+            ADD_FAILURE() << folders.size() << " setup temp folders";
+            return {};
+        }
+        const std::string folder = temp + "\\" + folders[0];
+        seen = ReadSecurity(folder);
+        EXPECT_TRUE(PathExists(folder + "\\qvsetup.ini"));
+        PostMessageA(GetDlgItem(s.found, kIdBtnNext), BM_CLICK, 0, 0);
+        return folder;
+    }
+};
+
+TEST_F(ElevatedRun, AnElevatedSetupUnpacksIntoAPrivateFolder) {
+    Build("DialogWelcome=1\r\n");
+    Start("/D \"" + dest + "\"", nullptr);
+    SecuritySummary seen;
+    const std::string folder = WelcomeThenInstall(seen);
+    ASSERT_FALSE(folder.empty());
+    ExpectPrivateFolder(folder, work.Path());
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
+    // The private folder does not keep the run from removing it.
+    EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+}
+
+TEST_F(ElevatedRun, ASetupWithoutElevationKeepsTheDefaultSecurity) {
+    HANDLE limited = LimitedToken(TokenPrimary);
+    if (!limited) GTEST_SKIP() << "this process does not run with an elevated split token";
+    Build("DialogWelcome=1\r\n");
+    Start("/D \"" + dest + "\"", limited);
+    CloseHandle(limited);
+    SecuritySummary seen;
+    const std::string folder = WelcomeThenInstall(seen);
+    ASSERT_FALSE(folder.empty());
+    const std::string plain = work / "default";
+    CreateDirectoryA(plain.c_str(), nullptr);
+    EXPECT_EQ(seen, ReadSecurity(plain)) << Describe(seen);
+    EXPECT_EQ(ExitCode(), 0u);
+    EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+}
+
+// Under Wine the shell's "runas" starts the program with the caller's own token and
+// environment, as Windows does with User Account Control switched off: the new run
+// still lacks the rights. It must not ask again (which would start runs without end);
+// it refuses, and the first run ends with its code.
+TEST_F(ElevatedRun, ARequestThatGivesNoRightsEndsAfterOneMoreRun) {
+    HANDLE user = NonAdministratorToken();
+    ASSERT_TRUE(user);
+    Build("Admin=1\r\nRequestElevation=1\r\n");
+    Start("/S /D \"" + dest + "\"", user);
+    EXPECT_EQ(ExitCode(), 5u);
+    EXPECT_EQ(ProcessesOfTheRun(), 2u);
+    EXPECT_FALSE(PathExists(dest + "\\a.txt"));
+    EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    CloseHandle(user);
+}
+
+TEST_F(ElevatedRun, WithoutTheKeyANonAdministratorIsRefusedAtOnce) {
+    HANDLE user = NonAdministratorToken();
+    ASSERT_TRUE(user);
+    Build("Admin=1\r\n");
+    Start("/S /D \"" + dest + "\"", user);
+    EXPECT_EQ(ExitCode(), 5u);
+    EXPECT_EQ(ProcessesOfTheRun(), 1u);
+    EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    CloseHandle(user);
+}
+
+} // namespace
