@@ -5,11 +5,13 @@ set -euo pipefail
 
 # The 64-bit compiler builds the tests on hosts that run no 32-bit programs.
 # zlib for the builder's cabinet writer: the Windows builds link MinGW's, the native
-# builder (g++) the system's.
+# builder (g++) the system's. osslsigncode and openssl: a test signs a setup with a
+# certificate it makes.
 packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
           libz-mingw-w64-dev g++ zlib1g-dev
           wine wine32:i386 wine64
-          xvfb xauth x11-utils imagemagick googletest clang-format)
+          xvfb xauth x11-utils imagemagick googletest clang-format
+          osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do
