@@ -46,4 +46,22 @@ fi
 tmp="$(run cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')"
 log="$(run winepath -u "$tmp\\QVSETUPLOG.TXT" 2>/dev/null | tr -d '\r')"
 [ -f "$log" ] && { echo "Setup log ($tmp\\QVSETUPLOG.TXT):"; sed 's/^/  /' "$log"; }
+
+# The round trip: the installed uninstaller removes the product again.
+if [ -n "$dest" ] && [ -f "$unix/Uninstall.exe" ]; then
+    echo "Removing it: \"$dest\\Uninstall.exe\" /S"
+    set +e
+    run "$dest\\Uninstall.exe" /S
+    ucode=$?
+    set -e
+    echo "uninstaller exit code: $ucode"
+    # Its copy in the temporary folder removes Uninstall.exe itself just after it returns.
+    for _ in $(seq 50); do [ -d "$unix" ] || break; sleep 0.2; done
+    if [ -d "$unix" ]; then echo "Folder still there: $dest"; else echo "Folder gone: $dest"; fi
+    if run reg query "$entry" /reg:32 >/dev/null 2>&1; then
+        echo "Installed-programs entry still there"
+    else
+        echo "Installed-programs entry gone"
+    fi
+fi
 exit "$code"
