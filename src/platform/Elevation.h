@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,8 @@ bool TakeElevationRequestMark();
 // the user declined, or the system refused.
 bool RunElevatedAndWait(const std::string& program, const std::string& parameters,
                         uint32_t& exitCode);
+
+// The elevation request as the programs use it: RunElevatedAndWait, or a stand-in in
+// tests.
+using ElevatedStart = std::function<bool(const std::string& program, const std::string& parameters,
+                                         uint32_t& exitCode)>;

@@ -203,6 +203,8 @@ void WriteFixedSections(RunContext& ctx) {
     WriteValue(ctx, g, "AppVersion", ConstantValue(ctx, PathConstant::AppVersion));
     WriteValue(ctx, g, "GUID", ConstantValue(ctx, PathConstant::GUID));
     WriteValue(ctx, g, "Admin", Flag(ReadSetupBool(ctx, "Admin")));
+    // The uninstaller asks for the rights too; a record of a setup without it stays as it was.
+    if (ReadSetupBool(ctx, "RequestElevation")) WriteValue(ctx, g, "RequestElevation", "1");
     WriteValue(ctx, g, "x64", Flag(ctx.Is64));
     std::string mainExe = ReadSetupString(ctx, "MainExecutable");
     if (!mainExe.empty()) WriteValue(ctx, g, "MainExecutable", ExpandText(ctx, mainExe));

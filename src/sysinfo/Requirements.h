@@ -4,16 +4,9 @@
 
 #include "platform/Elevation.h"
 
-#include <cstdint>
-#include <functional>
 #include <string>
 
 struct RunContext;
-
-// Starts program with the parameters with administrator rights and waits for it:
-// false when it did not start (the user declined), else true with its exit code.
-using ElevatedStart = std::function<bool(const std::string& program, const std::string& parameters,
-                                         uint32_t& exitCode)>;
 
 // Returns when the setup may go on; ends the run (exit code 5) otherwise. A setup that
 // requires administrator rights and asks for them ([Setup] RequestElevation) starts

@@ -6,6 +6,7 @@
 #include "platform/FileUtil.h"
 #include "platform/SystemLibrary.h"
 #include "run/CommandLine.h"
+#include "uninstall/UninstallElevation.h"
 #include "uninstall/UninstallRun.h"
 #include "uninstall/UninstallStart.h"
 #include "wizard/CloseQuery.h"
@@ -41,6 +42,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         if (!args.From.empty()) return Remove(args, args.From, true);
         uint32_t code = 0;
+        if (RemoveElevated(ModulePath(), CommandLineArgs(), HasAdministratorRights(),
+                           RunElevatedAndWait, code))
+            return static_cast<int>(code);
         if (RunFromTemporaryCopy(args, code)) return static_cast<int>(code);
         // No copy could be made (no writable temporary folder): the removal runs from
         // here, and this program's own file goes at the next restart.

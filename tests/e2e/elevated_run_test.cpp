@@ -59,6 +59,7 @@ class ElevatedRun : public ::testing::Test {
     const std::string dest = work / "dest";
     HANDLE job = nullptr;
     PROCESS_INFORMATION pi{};
+    std::string setupPath_; // the program Start runs, when not the setup
 
     void SetUp() override {
         CreateDirectoryA(temp.c_str(), nullptr);
@@ -89,7 +90,8 @@ class ElevatedRun : public ::testing::Test {
 
     // Starts the setup with the token (this process's own when null), in the job.
     void Start(const std::string& args, HANDLE token) {
-        std::string cmd = "\"" + setup + "\" " + args;
+        const std::string program = setupPath_.empty() ? setup : setupPath_;
+        std::string cmd = "\"" + program + "\" " + args;
         std::string env;
         char* all = GetEnvironmentStringsA();
         for (const char* p = all; *p; p += std::strlen(p) + 1)
@@ -103,9 +105,9 @@ class ElevatedRun : public ::testing::Test {
         si.cb = sizeof si;
         const DWORD flags = CREATE_SUSPENDED;
         const BOOL ok =
-            token ? CreateProcessAsUserA(token, setup.c_str(), cmd.data(), nullptr, nullptr, FALSE,
-                                         flags, env.data(), nullptr, &si, &pi)
-                  : CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, flags,
+            token ? CreateProcessAsUserA(token, program.c_str(), cmd.data(), nullptr, nullptr,
+                                         FALSE, flags, env.data(), nullptr, &si, &pi)
+                  : CreateProcessA(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, flags,
                                    env.data(), nullptr, &si, &pi);
         ASSERT_TRUE(ok) << GetLastError();
         ASSERT_TRUE(AssignProcessToJobObject(job, pi.hProcess));
@@ -195,6 +197,43 @@ TEST_F(ElevatedRun, ARequestThatGivesNoRightsEndsAfterOneMoreRun) {
     EXPECT_FALSE(PathExists(dest + "\\a.txt"));
     EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
     CloseHandle(user);
+}
+
+// The uninstaller of such a setup asks the same way: its record carries the request.
+TEST_F(ElevatedRun, TheUninstallerAsksOnceAsTheSetupDid) {
+    CreateDirectoryA(project.c_str(), nullptr);
+    CreateDirectoryA((project + "\\setup").c_str(), nullptr);
+    ASSERT_TRUE(
+        CopyFileA(QV_UNINSTALLER_PATH, (project + "\\setup\\QVUninstall.exe").c_str(), FALSE));
+    Build("Admin=1\r\nRequestElevation=1\r\nUninstall=1\r\n");
+    Start("/S /D \"" + dest + "\"", nullptr);
+    ASSERT_EQ(ExitCode(), 0u);
+    const std::string record = dest + "\\Uninstall.ini";
+    char value[8] = {};
+    GetPrivateProfileStringA("General", "RequestElevation", "", value, sizeof value,
+                             record.c_str());
+    EXPECT_STREQ(value, "1");
+
+    // Removal by a user without the rights, first with the request taken out of the
+    // record, then with it: the request adds exactly one run of the uninstaller (which
+    // does not ask again), and both end refused.
+    HANDLE user = NonAdministratorToken();
+    ASSERT_TRUE(user);
+    setupPath_ = dest + "\\Uninstall.exe";
+    DWORD processes[2] = {};
+    for (int asks = 0; asks < 2; ++asks) {
+        WritePrivateProfileStringA("General", "RequestElevation", asks ? "1" : "0", record.c_str());
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pi = {};
+        const DWORD before = ProcessesOfTheRun();
+        Start("/S", user);
+        EXPECT_EQ(ExitCode(), 5u) << "asks " << asks;
+        processes[asks] = ProcessesOfTheRun() - before;
+    }
+    CloseHandle(user);
+    EXPECT_EQ(processes[1], processes[0] + 1);
+    EXPECT_EQ(ReadFileBytes(dest + "\\a.txt"), "alpha");
 }
 
 TEST_F(ElevatedRun, WithoutTheKeyANonAdministratorIsRefusedAtOnce) {
