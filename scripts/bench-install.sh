@@ -5,7 +5,8 @@
 # Generates two deterministic payloads (about 120 MB and 20 MB), builds a setup of
 # each and one with no payload with mksetup, and in a fresh Wine prefix with a
 # persistent wineserver times silent installations against a program that only
-# extracts the same cabinets with FDI. Not part of the test run.
+# extracts the same cabinets with FDI; then times the silent removal of the large
+# payload against a program that only deletes the same tree. Not part of the test run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(realpath -m "${1:-$root/build}")"
@@ -17,7 +18,7 @@ arch="$(qv_run_arch)"
 qv_configure "$root" "$build" "$arch"
 wine="$(qv_wine_loader "$arch")"
 [ "$wine" = wine ] || export WINELOADER="$wine"
-cmake --build "$build" -j"$(nproc)" --target bench_install
+cmake --build "$build" -j"$(nproc)" --target bench_install bench_uninstall
 
 data="$build/bench-data"
 python3 "$root/bench/make_payload.py" "$data"
@@ -25,15 +26,16 @@ python3 "$root/bench/make_payload.py" "$data"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # One project per set: the payload folder (none for "empty") and the demo's pictures
-# and language file.
+# and language file; with a third argument, installed with its uninstaller and record.
 write_project() {
-    local dir="$1" payload="$2"
+    local dir="$1" payload="$2" uninstall="${3:-}"
     mkdir -p "$dir/setup"
     cp "$root/examples/demo/setup/"{qvwizard.bmp,qvheader.bmp,Englishqv.lng} "$dir/setup/"
     {
         printf '[Setup]\r\nAppName=QV Bench\r\nAppVersion=1.0\r\n'
         printf 'GUID={5B0C1D8E-2F43-4A6B-8C9D-0E1F2A3B4C5D}\r\n'
         printf 'InstallationPath=<ProgramFiles>\\QV Bench\r\nAdmin=0\r\nInstallLevel=2\r\n'
+        if [ -n "$uninstall" ]; then printf 'Uninstall=1\r\nShowAddRemove=1\r\n'; fi
         # Every system the prefix may report is supported: no check stops a silent run.
         for os in "Windows XP" "Windows Vista" "Windows 7" "Windows 8" "Windows 8.1" \
                   "Windows Server 2003" "Windows Server 2008" "Windows Server 2008 R2" \
@@ -41,12 +43,16 @@ write_project() {
             printf '%s=1\r\n' "$os"
         done
         printf '\r\n[Payload]\r\n'
-        if [ -n "$payload" ]; then printf '0=payload?<InstallDir>?OVERWRITE?No\r\n'; fi
+        if [ -n "$payload" ]; then
+            printf '0=%s?<InstallDir>?OVERWRITE?%s\r\n' "$payload" "${uninstall:-No}"
+        fi
     } >"$dir/setup.ini"
 }
-write_project "$data/large" yes
-write_project "$data/small" yes
+write_project "$data/large" payload
+write_project "$data/small" payload
 write_project "$data/empty" ""
+# The large payload where it lies, every file recorded for the removal.
+write_project "$data/removal" "$(winpath "$data/large/payload")" Yes
 
 # A fresh prefix of its own, so nothing left by the tests is measured, and a
 # persistent server, so each start of a program is a warm one.
@@ -62,12 +68,16 @@ rm -rf "$WINEPREFIX"
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$wine"
 wineserver -p 2>/dev/null || true   # already running for this prefix is fine
 
-for set in large small empty; do
+for set in large small empty removal; do
     rm -f "$data/$set/setup.exe"
+    uninstaller=()
+    if [ "$set" = removal ]; then uninstaller=(--uninstaller "$(winpath "$build/bin/uninstall.exe")"); fi
     "$wine" "$build/bin/mksetup.exe" "$(winpath "$data/$set")" "$(winpath "$data/$set/setup.exe")" \
-        --stub "$(winpath "$build/bin/setupstub.exe")" >/dev/null
+        --stub "$(winpath "$build/bin/setupstub.exe")" "${uninstaller[@]}" >/dev/null
 done
 
 mkdir -p "$build/bench-run"
 "$wine" "$build/bench/bench_install.exe" "$(winpath "$build/bench-run")" "$reps" \
     "$(winpath "$data/large")" "$(winpath "$data/small")" "$(winpath "$data/empty")"
+"$wine" "$build/bench/bench_uninstall.exe" "$(winpath "$build/bench-run")" "$reps" \
+    "$(winpath "$data/removal")"
