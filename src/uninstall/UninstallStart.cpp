@@ -152,6 +152,9 @@ bool RunFromTemporaryCopy(const UninstallArgs& args, uint32_t& exitCode) {
         return giveUp();
     }
     CloseHandle(pi.hThread);
+    // The copy's boxes come to the front, as this program's would have (it was started
+    // by the user, the copy only by this program).
+    AllowSetForegroundWindow(pi.dwProcessId);
     uint32_t code = 0;
     DWORD got = 0;
     if (ReadFile(readEnd, &code, sizeof code, &got, nullptr) && got == sizeof code) {
