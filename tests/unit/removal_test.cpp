@@ -279,24 +279,6 @@ TEST_F(RemovalEngineTest, FilesGoInReverseOrderAndFoldersOnlyWhenEmpty) {
     EXPECT_TRUE(engine.HasLeftovers());
 }
 
-TEST_F(RemovalEngineTest, RefusedEntriesAreReportedAndLeftAlone) {
-    WriteFileBytes(dir / "victim.txt", "keep");
-    RemovalItems items;
-    items.Files = {"victim.txt", dir / "x\\..\\victim.txt", dir / "victim.txt:s", dir / "*.txt"};
-    items.Folders = {"C:\\", ShellFolder(CSIDL_WINDOWS), dir / "victim.txt"};
-    TRemovalEngine engine(sink, {});
-    engine.RemoveFiles(items);
-    engine.RemoveFolders(items);
-    EXPECT_EQ(engine.Counts().Refused, 7);
-    EXPECT_EQ(engine.Counts().Done, 0);
-    // Folders in reverse: the file recorded as a folder comes first.
-    EXPECT_EQ(sink.reports[4].Item, dir / "victim.txt");
-    EXPECT_EQ(sink.reports[4].Detail, "a file, recorded as a folder");
-    EXPECT_EQ(sink.reports[5].Detail, "a folder of the system or the shell");
-    EXPECT_EQ(sink.reports[6].Detail, "not a plain absolute path");
-    EXPECT_TRUE(PathExists(dir / "victim.txt"));
-}
-
 TEST_F(RemovalEngineTest, AFileInUseIsRetriedScheduledOrLeftAsTheCallerSays) {
     CreateDirectoryA((dir / "p").c_str(), nullptr);
     for (const char* f : {"p\\retry.txt", "p\\leave.txt", "p\\later.txt"})
@@ -331,27 +313,6 @@ TEST_F(RemovalEngineTest, AFileInUseIsRetriedScheduledOrLeftAsTheCallerSays) {
     EXPECT_EQ(Lines(RemovalOutcome::Scheduled),
               std::vector<std::string>{"Files " + dir / "p\\later.txt"});
     EXPECT_EQ(PendingRestartDeletes(dir.Path(), true).size(), 1u);
-}
-
-TEST_F(RemovalEngineTest, AFolderHoldingOnlyWhatGoesAtTheRestartGoesThenToo) {
-    CreateDirectoryA((dir / "p").c_str(), nullptr);
-    CreateDirectoryA((dir / "p\\sub").c_str(), nullptr);
-    WriteFileBytes(dir / "p\\sub\\held.txt", "x");
-    HANDLE held = CreateFileA((dir / "p\\sub\\held.txt").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    RemovalItems items;
-    items.Files = {dir / "p\\sub\\held.txt"};
-    items.Folders = {dir / "p", dir / "p\\sub"};
-    TRemovalEngine engine(sink, {});
-    engine.RemoveFiles(items);
-    engine.RemoveFolders(items);
-    CloseHandle(held);
-    EXPECT_EQ(Lines(RemovalOutcome::Scheduled),
-              (std::vector<std::string>{"Files " + dir / "p\\sub\\held.txt",
-                                        "Folders " + dir / "p\\sub", "Folders " + dir / "p"}));
-    const std::vector<std::string> pending = PendingRestartDeletes(dir.Path(), true);
-    ASSERT_EQ(pending.size(), 3u);
-    EXPECT_NE(pending[0].find("held.txt"), std::string::npos); // the file before its folders
 }
 
 TEST_F(RemovalEngineTest, DeferredFilesAndTheirFoldersGoLast) {

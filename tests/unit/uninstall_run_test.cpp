@@ -341,14 +341,4 @@ TEST_F(UninstallRunTest, CommandsRunBeforeAndAfterAndTheLogIsWritten) {
     EXPECT_NE(log.find("Exit code 0"), std::string::npos) << log;
 }
 
-TEST_F(UninstallRunTest, AMissingRecordIsSaidAndNothingHappens) {
-    TUninstallRun run(Settings(false));
-    EXPECT_EQ(run.Run(), kUninstallNoRecord);
-    EXPECT_EQ(run.Finish(), kUninstallNoRecord);
-    ASSERT_EQ(prompt.boxes.size(), 1u);
-    EXPECT_EQ(prompt.boxes[0].caption, "Uninstall");
-    EXPECT_EQ(prompt.boxes[0].type & 0xF0, static_cast<UINT>(MB_ICONERROR));
-    EXPECT_TRUE(PathExists(product + "\\app.txt"));
-}
-
 } // namespace
