@@ -82,6 +82,7 @@ void HandlePreviousInstallation(RunContext& ctx) {
             // run forever: after a few attempts, install over the copy instead.
             if (unattended == kMaxUnattendedUninstalls) {
                 AddLogLine(ctx, "Previous installation still present: " + copy.uninstallString);
+                LogEvent(ctx, "Previous installation still present: " + copy.uninstallString);
                 return;
             }
             ++unattended;
@@ -92,6 +93,7 @@ void HandlePreviousInstallation(RunContext& ctx) {
             if (AskOwnerless(ctx, text, MB_YESNO | MB_ICONWARNING) != IDYES) return QuitSetup(ctx);
         }
 
+        LogEvent(ctx, "Removing the installed copy: \"" + copy.uninstallString + "\" " + argument);
         RunAndWait(copy.uninstallString, argument, SW_SHOWNORMAL);
         // The uninstaller may hand over to a copy of itself and end at once.
         while (TOSInfo::IsProcessRunning("QVUninstall.exe")) {

@@ -8,6 +8,7 @@
 #include "platform/MessagePump.h"
 #include "platform/Redirection.h"
 #include "run/CommandLine.h"
+#include "run/EventPrompt.h"
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
 #include "run/SetupKeys.h"
@@ -23,19 +24,26 @@
 
 namespace {
 
-std::string NowText() {
-    char date[128] = {}, time[128] = {};
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
-    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof time);
-    return std::string(date) + " " + time;
+// The five header lines: in the "/L" log, and at the top of the event log ("/LOG=").
+void WriteLogHeader(RunContext& ctx) {
+    const std::vector<std::string> header = {ctx.SetupFile, ctx.ProductTitle, LogDateTime(),
+                                             ctx.System.OsName, ctx.Admin ? "Admin" : "NotAdmin"};
+    if (FindSwitch(ctx, "/L")) {
+        ctx.Logging = true;
+        for (const std::string& line : header)
+            AddLogLine(ctx, line);
+    }
+    StartEventLog(ctx, header);
 }
 
-void WriteLogHeader(RunContext& ctx) {
-    AddLogLine(ctx, ctx.SetupFile);
-    AddLogLine(ctx, ctx.ProductTitle);
-    AddLogLine(ctx, NowText());
-    AddLogLine(ctx, ctx.System.OsName);
-    AddLogLine(ctx, ctx.Admin ? "Admin" : "NotAdmin");
+// The switches of unattended deployments, read before anything can show a box: "/Q"
+// takes effect in a silent run, and until the configuration is read only "/S" says
+// that the run is silent. "/LOG=" names the event log's file.
+void ReadDeploymentSwitches(RunContext& ctx) {
+    ctx.Quiet = FindSwitch(ctx, "/Q") && FindSwitch(ctx, "/S");
+    SwitchValue(ctx, "/LOG=", ctx.EventLog.Path);
+    if (FindSwitch(ctx, "/Q") || !ctx.EventLog.Path.empty()) InstallEventPrompt(ctx);
+    LogPhase(ctx, "start-up");
 }
 
 void FillUserInformation(RunContext& ctx) {
@@ -105,6 +113,7 @@ void FormCreate(RunContext& ctx) {
     ctx.Silent = false;
     ctx.Logging = false;
     if (ctx.SetupFile.empty()) ctx.SetupFile = ModulePath();
+    ReadDeploymentSwitches(ctx);
     // A run started with "/S" shows no window: the pictures are only checked.
     OpenPackage(ctx, FindSwitch(ctx, "/S") != 0);
     if (!ApplyAppearance(ctx)) FailSetup(ctx, kExitAppearance);
@@ -119,14 +128,12 @@ void FormCreate(RunContext& ctx) {
     const int level = ReadSetupInteger(ctx, "InstallLevel");
     ctx.PerUser = level == 0 || (level == 2 && !ctx.Admin);
     ctx.Silent = ReadSetupBool(ctx, "SilentInstall") || FindSwitch(ctx, "/S") != 0;
+    ctx.Quiet = ctx.Silent && FindSwitch(ctx, "/Q") != 0;
 
     TOSInfo::GatherSystemInfo(ctx.System, ctx.Is64);
     ctx.Wizard.EUser = ctx.System.OwnerName;
     ctx.Wizard.ECompany = ctx.System.OrganizationName;
-    if (FindSwitch(ctx, "/L")) {
-        ctx.Logging = true;
-        WriteLogHeader(ctx);
-    }
+    WriteLogHeader(ctx);
 
     EvaluateVariables(ctx);
     ChooseLanguage(ctx);
@@ -146,8 +153,14 @@ void FormCreate(RunContext& ctx) {
 
     if (ctx.Silent) {
         RunInstallation(ctx);
+        // The Finish page would have offered the restart.
+        if (ReadSetupBool(ctx, "RestartComputer")) {
+            ctx.RestartNeeded = true;
+            LogEvent(ctx, "Restart needed: the setup asks for a restart (RestartComputer)");
+        }
         FinishSetup(ctx);
         return;
     }
+    LogPhase(ctx, "wizard");
     // Otherwise the wizard is shown and leads the user to the installation.
 }

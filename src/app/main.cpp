@@ -6,6 +6,7 @@
 #include "run/CommandLine.h"
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
+#include "run/SetupLog.h"
 #include "wizard/Unit1.h"
 
 #include <windows.h>
@@ -81,7 +82,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             return 1;
         }
         form.Show();
-        return form.Run();
+        const int code = form.Run();
+        EndEventLog(ctx, "Exit code: " + std::to_string(code) + " (the wizard closed)");
+        return code;
     } catch (...) {
         // Nothing should get here; if something does, the run still cleans up after
         // itself and reports a failure rather than crashing or claiming success.

@@ -8,6 +8,7 @@
 #include "platform/SystemLibrary.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
+#include "run/SetupLog.h"
 #include "run/RunEnd.h"
 #include "sysinfo/SystemInfo.h"
 #include "text/ExpandText.h"
@@ -159,15 +160,16 @@ bool ShellOpen(const std::string& file, const std::string& parameters, const std
 }
 
 // Starts the program as the record's wait and elevate fields ask. Results are not
-// examined: a command that cannot be started is simply passed over.
-void StartProgram(const std::string& program, const std::string& parameters, int show, bool wait,
-                  bool elevate) {
+// examined: a command that cannot be started is simply passed over. True when the
+// program was waited for and its exit code is known (for the event log).
+bool StartProgram(const std::string& program, const std::string& parameters, int show, bool wait,
+                  bool elevate, DWORD& exitCode) {
     const bool exists = FileExists(program);
     if (wait) {
         if (elevate)
             RunElevated(GetActiveWindow(), program, parameters, true, show);
         else
-            RunAndWait(program, parameters, show);
+            return RunAndWait(program, parameters, show, &exitCode);
     } else if (!exists) {
         // An address, a document or a program found on the search path.
         ShellOpen(program, "", "", show);
@@ -178,6 +180,7 @@ void StartProgram(const std::string& program, const std::string& parameters, int
         // that name from elsewhere on its search.
         ShellOpen(program, parameters, ExcludeTrailingBackslash(ExtractFilePath(program)), show);
     }
+    return false;
 }
 
 } // namespace
@@ -247,8 +250,11 @@ void RunCommand(RunContext& ctx, int stage, const std::string& record) {
     if (IsBatchFile(program) && InSetupTempDir(ctx, program) && FileExists(program))
         ExpandBatchFile(ctx, program);
 
-    StartProgram(program, parameters, ShowCommand(window), waitField == "YES",
-                 elevateField == "YES");
+    LogEvent(ctx, "Command started: \"" + program + "\" " + parameters);
+    DWORD exitCode = 0;
+    if (StartProgram(program, parameters, ShowCommand(window), waitField == "YES",
+                     elevateField == "YES", exitCode))
+        LogEvent(ctx, "Command ended: \"" + program + "\" exit code " + std::to_string(exitCode));
     ProcessMessages();
     // A Cancel confirmed while the program ran has released the run's readers.
     if (!ctx.Config) return;

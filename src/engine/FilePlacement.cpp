@@ -243,6 +243,7 @@ class Placement {
     // runs too). Returns true for Retry, false for Ignore; Abort does not return.
     bool AskAfterExtractionFailure(const std::string& dest) {
         AddLogLine(ctx_, "Error file: " + dest);
+        LogEvent(ctx_, "Error file: " + dest);
         int r =
             ctx_.Prompt->MessageBox(Owner(), FormatText(LanguageText(ctx_, "Messages", 14), dest),
                                     "Setup", MB_ABORTRETRYIGNORE | MB_ICONERROR | MB_DEFBUTTON2);
@@ -314,6 +315,7 @@ class Placement {
         if (ctx_.PerUser && !ctx_.Admin) field1 = PerUserDestination(field1);
         r.dest = ExpandText(ctx_, field1);
         if (!ParseCabinetSize(fields[1], r.size)) {
+            LogEvent(ctx_, "The setup file is corrupted: [Files] " + std::to_string(i));
             if (!ctx_.Silent)
                 ctx_.Prompt->MessageBox(Owner(), "The setup file is corrupted.", "",
                                         MB_OK | MB_ICONERROR);
@@ -341,7 +343,9 @@ class Placement {
         // Looked at once; what the placement does to the file afterwards it knows.
         exists = FileExists(r.dest);
         if (!exists) return Decision::Place;
-        if (ctx_.Silent && r.mode == kModeAsk) r.mode = kModeOverwrite;
+        const std::string mode = r.mode;
+        // A quiet run puts the question to its own prompt, which keeps the file.
+        if (ctx_.Silent && !ctx_.Quiet && r.mode == kModeAsk) r.mode = kModeOverwrite;
         if (answer_ == OverallAnswer::None && r.mode == kModeAsk) {
             switch (AskOverwrite(r.dest)) {
             case OverwriteAnswer::Yes:
@@ -364,7 +368,10 @@ class Placement {
                 return Decision::PassBy;
             }
         }
-        if (r.mode == kModeSkip || answer_ == OverallAnswer::Nothing) return Decision::GiveUp;
+        if (r.mode == kModeSkip || answer_ == OverallAnswer::Nothing) {
+            LogEvent(ctx_, "Skipped file: " + r.dest + " (exists; mode " + mode + ")");
+            return Decision::GiveUp;
+        }
         if ((r.mode == kModeOverwrite || answer_ == OverallAnswer::All) &&
             DeleteFileA(r.dest.c_str()))
             exists = false;
@@ -418,12 +425,14 @@ class Placement {
             if (DirectoryExists(folder)) continue;
             if (!CreateDirectoryA(folder.c_str(), nullptr)) {
                 AddLogLine(ctx_, "Error creating folder: " + folder);
+                LogEvent(ctx_, "Error creating folder: " + folder);
                 if (!ctx_.Silent)
                     ctx_.Prompt->MessageBox(Owner(),
                                             FormatText(LanguageText(ctx_, "Messages", 13), folder),
                                             "Setup", MB_OK | MB_ICONERROR);
                 Abort();
             }
+            LogEvent(ctx_, "Created folder: " + folder);
             if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Folders", folder);
         }
         lastFolder_ = parent;
@@ -537,6 +546,7 @@ class Placement {
             const bool newer = IsNewerFile(copy, dest);
             RemoveNewerCopy(copy);
             if (!newer) {
+                LogEvent(ctx_, "Skipped file: " + dest + " (exists; mode " + mode + ": not newer)");
                 GiveUp(size_, dest);
                 return;
             }
@@ -561,6 +571,7 @@ class Placement {
         }
 
         Advance(size_);
+        LogEvent(ctx_, "Placed file: " + dest);
         if (ctx_.UninstallOn && record) RecordUninstallItem(ctx_, "Files", dest);
         PumpNow();
     }

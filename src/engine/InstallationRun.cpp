@@ -9,6 +9,7 @@
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "text/ExpandText.h"
 #include "text/Language.h"
 
@@ -60,11 +61,15 @@ void RunInstallation(RunContext& ctx) {
     ctx.Cancel = false;
     SetTask(ctx, 2);
 
+    LogPhase(ctx, "uninstall record");
     OpenUninstallRecord(ctx);
     if (ctx.Is64) DisableRedirection(ctx.Redirection);
     ProcessMessages();
 
+    LogPhase(ctx, "files");
     if (PlaceFiles(ctx) == PlacementResult::MalformedRecord) {
+        LogEvent(ctx, "The run ends early: a [Files] record does not have four fields");
+        LogPhase(ctx, "");
         // The run ends here, normally: nothing after the files, no record placed.
         // Redirection is put back all the same, for whatever the process does next.
         CloseUninstallRecord(ctx);
@@ -73,34 +78,41 @@ void RunInstallation(RunContext& ctx) {
     }
     RecordProgramFiles(ctx);
 
+    LogPhase(ctx, "shortcuts");
     SetTask(ctx, 3);
     SectionLoop(ctx, "Shortcuts", CreateShortcut);
     ClearFile(ctx);
 
     if (ctx.Lang.ShowAssociate && ctx.Wizard.CheckAssociate) {
+        LogPhase(ctx, "associations");
         SetTask(ctx, 6);
         SectionLoop(ctx, "Extensions", CreateAssociation);
         ClearFile(ctx);
     }
 
+    LogPhase(ctx, "registry");
     SetTask(ctx, 4);
     SectionLoop(ctx, "Registry", WriteRegistryItem, /*stopOnCancel=*/true);
     ClearFile(ctx);
 
+    LogPhase(ctx, "INI");
     SetTask(ctx, 5);
     SectionLoop(ctx, "INI", WriteIniItem);
     if (ReadSetupBool(ctx, "AutoCheckUpdate")) WriteUpdaterSettings(ctx);
     ClearFile(ctx);
 
+    LogPhase(ctx, "environment");
     SetTask(ctx, 4);
     if (SectionLoop(ctx, "Environments", WriteEnvironmentItem) > 0) AnnounceEnvironmentChange();
     ClearFile(ctx);
 
+    LogPhase(ctx, "others");
     SetTask(ctx, 10);
     ProcessMessages();
     SectionLoop(ctx, "Others", ProcessOtherItem);
     ClearFile(ctx);
 
+    LogPhase(ctx, "commands");
     SectionLoop(ctx, "Commands", [](RunContext& c, const std::string& record) {
         RunCommand(c, kStageAfterInstallation, record);
     });
@@ -110,7 +122,9 @@ void RunInstallation(RunContext& ctx) {
     SetTask(ctx, 10);
     ProcessMessages();
 
+    LogPhase(ctx, "installed-programs entry and uninstall record");
     if (ctx.UninstallOn && ReadSetupBool(ctx, "ShowAddRemove")) WriteUninstallEntry(ctx);
     PlaceUninstallRecord(ctx);
+    LogPhase(ctx, "");
     ProcessMessages();
 }

@@ -74,6 +74,7 @@ void CreateAssociation(RunContext& ctx, const std::string& record) {
 
     const bool usable = UsableExtension(ext);
     if (usable && WriteClassKeys(root, ext, program, description, icon)) {
+        LogEvent(ctx, "Created association: ." + ext);
         if (ctx.UninstallOn) {
             RecordUninstallItem(ctx, "RegistryKeys", "3" + rootName + "\\" + kClasses + "." + ext);
             RecordUninstallItem(ctx, "RegistryKeys",

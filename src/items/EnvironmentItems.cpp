@@ -90,6 +90,8 @@ void WriteEnvironmentItem(RunContext& ctx, const std::string& record) {
     if (c.action != Action::None && !ApplyChange(ctx, c)) {
         ReportItemFailure(ctx, "Error setting environment variable: " + c.name,
                           "Error environment variable: " + c.name);
+    } else if (c.action != Action::None) {
+        LogEvent(ctx, "Set environment variable: " + c.name);
     }
     ProcessMessages();
 }

@@ -78,6 +78,7 @@ void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
         ReportIniFailure(ctx, file, key, LastErrorCause("WritePrivateProfileStringA"));
         return;
     }
+    LogEvent(ctx, "Wrote INI value: " + file + " [" + section + "] " + key);
     // The item may have named one of the setup's own files: what was read of them is
     // read again.
     if (ctx.Config) ctx.Config->Invalidate();

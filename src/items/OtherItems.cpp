@@ -42,6 +42,7 @@ bool FileToRegister(RunContext& ctx, const char* missingPrefix, const std::strin
 }
 
 void Record(RunContext& ctx, const char* section, const std::string& path, bool keep) {
+    LogEvent(ctx, std::string("Registered ") + section + ": " + path);
     if (ctx.UninstallOn && !keep) RecordUninstallItem(ctx, section, path);
 }
 

@@ -215,6 +215,9 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         return;
     }
     reg.CloseKey();
+    if (known || created)
+        LogEvent(ctx, known ? "Wrote registry value: " + keyText + ": " + valueName
+                            : "Created registry key: " + keyText);
     // Only a value this record wrote is the uninstaller's to remove: with an unknown
     // type a value of the same name is someone else's.
     if (known && !created && recordIt)

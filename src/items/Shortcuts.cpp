@@ -136,6 +136,7 @@ bool CreateShortcutFolders(RunContext& ctx, const std::string& path) {
             ReportFailure(ctx, "Error creating directory: ", 13, folder, cause);
             return false;
         }
+        LogEvent(ctx, "Created folder: " + folder);
         if (ctx.UninstallOn) RecordUninstallItem(ctx, "Folders", folder);
     }
     return true;
@@ -221,6 +222,7 @@ void MakeShortcut(RunContext& ctx, const std::vector<std::string>& fields) {
         ReportFailure(ctx, "Error creating file: ", 16, f.path);
         return;
     }
+    LogEvent(ctx, "Created shortcut: " + f.path);
     if (ctx.UninstallOn) RecordUninstallItem(ctx, "Files", f.path);
 }
 

@@ -9,7 +9,8 @@
 
 #include <string>
 
-bool RunAndWait(const std::string& program, const std::string& parameters, int show) {
+bool RunAndWait(const std::string& program, const std::string& parameters, int show,
+                DWORD* exitCode) {
     // The command line is not cut to a fixed length: a long installation path would
     // otherwise start a different (or no) program.
     std::string cmd = "\"" + program + "\" " + parameters;
@@ -24,6 +25,7 @@ bool RunAndWait(const std::string& program, const std::string& parameters, int s
                         dir.empty() ? nullptr : dir.c_str(), &si, &pi))
         return false;
     WaitForSingleObject(pi.hProcess, INFINITE);
+    if (exitCode && !GetExitCodeProcess(pi.hProcess, exitCode)) *exitCode = 0;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return true;

@@ -6,8 +6,9 @@
 #include <string>
 
 // Starts "program" parameters in the program's folder and waits until it ends.
-// True when the program could be started.
-bool RunAndWait(const std::string& program, const std::string& parameters, int show);
+// True when the program could be started; exitCode, when given, receives its exit code.
+bool RunAndWait(const std::string& program, const std::string& parameters, int show,
+                DWORD* exitCode = nullptr);
 
 // Asks the shell to start program with the verb "runas". True when the shell accepted
 // the request (false when the user declined elevation or the file is missing). With

@@ -90,6 +90,7 @@ void WriteUninstallEntry(RunContext& ctx) {
     const FailureCause cause = ok ? FailureCause{} : LastErrorCause("RegSetValueExA");
     reg.CloseKey();
     if (!ok) ReportEntryFailure(ctx, keyText, cause);
+    if (ok) LogEvent(ctx, "Created installed-programs entry: " + keyText);
     // The key exists now, so the uninstaller must remove it even when a value failed.
     RecordUninstallItem(ctx, "RegistryKeys", "D" + keyText);
 }

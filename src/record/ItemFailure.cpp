@@ -21,6 +21,7 @@ void ReportItemFailure(RunContext& ctx, const std::string& logLine, const std::s
                        const FailureCause& cause, HWND owner) {
     AddLogLine(ctx, logLine);
     if (!cause.call.empty()) AddLogDetail(ctx, logLine + ": " + DescribeCause(cause));
+    LogEvent(ctx, cause.call.empty() ? logLine : logLine + ": " + DescribeCause(cause));
     if (!ctx.Silent) ctx.Prompt->MessageBox(owner, boxText, "Setup", MB_OK | MB_ICONERROR);
     ctx.Errors = true;
 }

@@ -23,3 +23,12 @@ int FindSwitch(const RunContext& ctx, const std::string& text) {
 std::string ArgumentAfter(const RunContext& ctx, int pos) {
     return pos >= 1 && static_cast<size_t>(pos) < ctx.Args.size() ? ctx.Args[pos] : std::string();
 }
+
+bool SwitchValue(const RunContext& ctx, const std::string& prefix, std::string& value) {
+    for (const std::string& arg : ctx.Args)
+        if (arg.size() >= prefix.size() && SameText(arg.substr(0, prefix.size()), prefix)) {
+            value = arg.substr(prefix.size());
+            return true;
+        }
+    return false;
+}

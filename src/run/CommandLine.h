@@ -15,3 +15,6 @@ std::vector<std::string> CommandLineArgs();
 int FindSwitch(const RunContext& ctx, const std::string& text);
 // The argument that follows the switch at position pos; empty when there is none.
 std::string ArgumentAfter(const RunContext& ctx, int pos);
+// The text after the first argument that begins with prefix (ignoring case), as in
+// "/LOG=C:\Logs\setup.log": false when no argument begins so.
+bool SwitchValue(const RunContext& ctx, const std::string& prefix, std::string& value);

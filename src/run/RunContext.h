@@ -108,6 +108,20 @@ struct SystemFacts {
     std::string OrganizationName;
 };
 
+// The event log asked for with "/LOG=file": the five header lines, then one line per
+// event with its time since the start of the run, written as the run goes so that a
+// run that is killed leaves its log up to that point.
+struct EventLogState {
+    std::string Path; // empty: no event log
+    HANDLE File = INVALID_HANDLE_VALUE;
+    bool Started = false;             // the file was created and the header written
+    bool Ended = false;               // the last line is written and the file closed
+    std::vector<std::string> Pending; // events that came before the header
+    int64_t Origin = 0;               // performance counter at the start of the run
+    std::string Phase;                // the phase running now; empty between phases
+    int64_t PhaseStart = 0;
+};
+
 struct RunContext {
     RunContext();
     ~RunContext();
@@ -123,6 +137,12 @@ struct RunContext {
     bool UninstallOn = false; // [Setup] Uninstall
     bool Errors = false;      // an item failed and the run went on
     bool Cancel = false;      // the user confirmed cancelling
+    // "/Q" in a silent run: no box is ever shown; every question takes the answer that
+    // keeps the machine safe, and what was asked goes to the event log.
+    bool Quiet = false;
+    // The installation is complete but takes effect only after a restart (the setup
+    // asks for one, or a file waits for its replacement at the restart).
+    bool RestartNeeded = false;
 
     std::vector<std::string> Args; // command-line arguments, without the program
     std::string ProductTitle;      // <AppName> + " " + <AppVersion>
@@ -163,6 +183,11 @@ struct RunContext {
 
     // Every question and message to the user goes through here.
     IUserPrompt* Prompt;
+    // A prompt the run made for itself (the quiet and logging one), which Prompt then
+    // points at.
+    std::unique_ptr<IUserPrompt> OwnPrompt;
+
+    EventLogState EventLog;
 
     // Ends the process with the exit code once the run has been cleaned up. The
     // program uses ExitProcess; tests replace it to observe the end instead.

@@ -46,14 +46,15 @@ void CleanUpSetupFiles(RunContext& ctx) {
     CloseHandle(f);
 }
 
-static void EndRun(RunContext& ctx, uint32_t code) {
+static void EndRun(RunContext& ctx, uint32_t code, const char* what) {
+    EndEventLog(ctx, "Exit code: " + std::to_string(code) + " (" + what + ")");
     ctx.ReleaseResources();
     CleanUpSetupFiles(ctx);
     ctx.Terminate(code);
 }
 
 void QuitSetup(RunContext& ctx) {
-    EndRun(ctx, kExitOk);
+    EndRun(ctx, kExitOk, "stopped before the installation");
 }
 
 void FailSetup(RunContext& ctx, uint32_t code) {
@@ -61,20 +62,24 @@ void FailSetup(RunContext& ctx, uint32_t code) {
         std::string text = "The setup file is corrupt.\r\n\r\nError code: " + std::to_string(code);
         ctx.Prompt->MessageBox(nullptr, text, "Error", MB_OK | MB_ICONERROR);
     }
-    EndRun(ctx, code);
+    EndRun(ctx, code, code == kExitNoLanguage ? "no language file" : "the setup file is damaged");
 }
 
 void RefuseSetup(RunContext& ctx) {
     // The requirement checks run with file-system redirection switched off (a 64-bit
     // setup on 64-bit Windows); the process gets it back before anything else happens.
     RestoreRedirection(ctx.Redirection);
-    EndRun(ctx, kExitRefused);
+    EndRun(ctx, kExitRefused, "a requirement was not met");
 }
 
 void AbortSetup(RunContext& ctx) {
-    EndRun(ctx, kExitAbort);
+    EndRun(ctx, kExitAbort, "the installation was aborted");
 }
 
 void FinishSetup(RunContext& ctx) {
-    EndRun(ctx, kExitOk);
+    // Only a quiet run says so by its code: a finished run ends with 0 everywhere else,
+    // and scripts written for that must keep working.
+    if (ctx.Quiet && ctx.RestartNeeded)
+        return EndRun(ctx, kExitRestartNeeded, "installed; a restart is needed");
+    EndRun(ctx, kExitOk, ctx.Errors ? "installed with errors" : "installed");
 }

@@ -14,6 +14,10 @@ enum ExitCode : uint32_t {
     kExitAppearance = 3, // the appearance step failed
     kExitNoLanguage = 4, // no language file
     kExitRefused = 5,    // a requirement was not met
+    // Installed, but a restart is needed; only given in a quiet run ("/S /Q"). The
+    // HRESULT of the system's "successful, restart required" (3010): above 2^31 - 1,
+    // which no setup cabinet's size can reach (the trailer reader refuses larger ones).
+    kExitRestartNeeded = 0x80070BC2,
 };
 
 // Deletes the files of the setup temp folder and the folder itself, then writes
@@ -30,5 +34,6 @@ void FailSetup(RunContext& ctx, uint32_t code);
 void RefuseSetup(RunContext& ctx);
 // A fatal installation error: exit code 1.
 void AbortSetup(RunContext& ctx);
-// The normal end of a wizard or silent run: exit code 0.
+// The normal end of a wizard or silent run: exit code 0, or kExitRestartNeeded in a
+// quiet run that needs a restart.
 void FinishSetup(RunContext& ctx);

@@ -5,6 +5,7 @@
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
 #include "run/SetupKeys.h"
+#include "run/SetupLog.h"
 #include "sysinfo/CustomPrerequisites.h"
 #include "sysinfo/OpenLink.h"
 #include "sysinfo/SystemInfo.h"
@@ -40,6 +41,7 @@ template <size_t N> std::string LevelName(const char* const (&names)[N], int32_t
 // unpacks its own (it could draw the same folder name), and the log ("/L") is the new
 // run's to write. False when the request was declined; the run then only refuses.
 bool HandOnElevated(RunContext& ctx, const ElevatedStart& startElevated) {
+    LogEvent(ctx, "Asking for administrator rights: a new run takes over (and this log)");
     RestoreRedirection(ctx.Redirection);
     ctx.ReleaseResources();
     CleanUpSetupFiles(ctx);
