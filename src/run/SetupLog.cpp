@@ -97,13 +97,13 @@ void LogEvent(RunContext& ctx, const std::string& text) {
 void LogPhase(RunContext& ctx, const std::string& name) {
     EventLogState& log = ctx.EventLog;
     if (log.Path.empty() || log.Ended) return;
-    const int64_t now = Counter();
     if (!log.Phase.empty()) {
-        LogEvent(ctx, "Phase end: " + log.Phase + " (" + SecondsText(now - log.PhaseStart) + " s)");
+        LogEvent(ctx, "Phase end: " + log.Phase + " (" + SecondsText(Counter() - log.PhaseStart) +
+                          " s)");
         if (log.File != INVALID_HANDLE_VALUE) FlushFileBuffers(log.File);
     }
     log.Phase = name;
-    log.PhaseStart = now;
+    log.PhaseStart = Counter();
     if (!name.empty()) LogEvent(ctx, "Phase start: " + name);
 }
 
