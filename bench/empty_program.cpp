@@ -21,7 +21,6 @@ int main() {
         SHGetSpecialFolderLocation(nullptr, 0, nullptr);
         CoInitializeEx(nullptr, 0);
         SysFreeString(nullptr);
-        GetFileVersionInfoSizeA("", nullptr);
     }
 #endif
     return 0;
