@@ -144,11 +144,13 @@ void RunRequirementChecks(RunContext& ctx, const ElevatedStart& startElevated) {
     if (!ReadSetupBool(ctx, ctx.System.OsName) &&
         (ctx.Silent || Ask(ctx, 3, SupportedSystemsList(ctx), MB_YESNO) != IDYES))
         return RefuseSetup(ctx);
+    // Taken in every run, so that the programs the setup starts never see the mark.
+    const bool startedByRequest = TakeElevationRequestMark();
     if (ReadSetupBool(ctx, "Admin") && !ctx.Admin) {
         // Read first: asking for the rights removes this run's files, language included.
         const std::string refusal = Message(ctx, 4);
         if (ShouldRequestElevation(true, ctx.Admin, ReadSetupBool(ctx, "RequestElevation"),
-                                   TakeElevationRequestMark()) &&
+                                   startedByRequest) &&
             HandOnElevated(ctx, startElevated))
             return;
         WarnUnlessSilent(ctx, refusal);

@@ -226,6 +226,13 @@ TEST_F(AdminCheck, ARunStartedByARequestDoesNotAskAgain) {
     EXPECT_EQ(GetEnvironmentVariableA("QV_ELEVATION_REQUESTED", nullptr, 0), 0u);
 }
 
+TEST_F(AdminCheck, AnAdministratorsRunRemovesTheMarkToo) {
+    // The programs the setup starts (commands, the product) must not inherit it.
+    SetEnvironmentVariableA("QV_ELEVATION_REQUESTED", "1");
+    EXPECT_EQ(Run("Admin=1\r\nRequestElevation=1\r\n", true, true, 0), -1);
+    EXPECT_EQ(GetEnvironmentVariableA("QV_ELEVATION_REQUESTED", nullptr, 0), 0u);
+}
+
 TEST_F(AdminCheck, SilentRunsAskTooAndShowNoBox) {
     EXPECT_EQ(Run("Admin=1\r\nRequestElevation=1\r\n", false, true, 0, false, true), 0);
     EXPECT_EQ(request.calls, 1);
