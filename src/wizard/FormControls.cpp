@@ -1,7 +1,10 @@
-// The wizard's controls, fonts and backgrounds: a fixed layout of 500 x 362 pixels.
+// The wizard's controls, fonts and backgrounds: a fixed layout of 500 x 362 pixels at
+// 96 dots per inch, scaled as a whole to the screen's figure when the window is made.
+#include "platform/FileUtil.h"
 #include "run/RunContext.h"
 #include "wizard/Appearance.h"
 #include "wizard/ControlIds.h"
+#include "wizard/Dpi.h"
 #include "wizard/Unit1.h"
 
 #include <commctrl.h>
@@ -15,17 +18,17 @@ constexpr DWORD kLabel = SS_LEFT;
 constexpr DWORD kCheck = BS_AUTOCHECKBOX | WS_TABSTOP;
 constexpr DWORD kEdit = ES_AUTOHSCROLL | WS_TABSTOP | WS_BORDER;
 
-HFONT MakeFont(const std::string& face, int points, int charset, bool bold, bool underline) {
-    HDC screen = GetDC(nullptr);
-    int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
+HFONT MakeFont(const std::string& face, int points, int dpi, int charset, bool bold,
+               bool underline) {
+    const int height = -MulDiv(points, dpi, 72);
     return CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE,
                        static_cast<BYTE>(charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face.c_str());
 }
 
 // A copy of picture stretched to w x h over a white ground, drawn at (x, y) of a
-// bitmap of bw x bh.
+// bitmap of bw x bh. The halftone mode averages the source pixels, so a picture
+// enlarged for a high-DPI screen is smoothed rather than blocky.
 HBITMAP StretchedCopy(HBITMAP picture, int bw, int bh, int x, int y, int w, int h) {
     HDC screen = GetDC(nullptr);
     HDC dst = CreateCompatibleDC(screen);
@@ -68,8 +71,8 @@ void HorizontalBevel(HDC dc, int y, int width) {
 
 void TForm1::AddControl(int container, int id, const char* cls, DWORD style, int x, int y, int w,
                         int h) {
-    HWND c = CreateWindowExA(0, cls, "", WS_CHILD | style, x, y, w, h, wnd_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    HWND c = CreateWindowExA(0, cls, "", WS_CHILD | style, Scaled(x), Scaled(y), Scaled(w),
+                             Scaled(h), wnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              GetModuleHandleA(nullptr), nullptr);
     if (c) {
         SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_), FALSE);
@@ -92,17 +95,18 @@ struct Layout {
 };
 
 constexpr short T = kPageTop;
-constexpr DWORD kRichStyle = ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP;
+// Enter belongs to the views (ES_WANTRETURN): without it they hand Enter on to the
+// default button, and a reader paging through the licence would leave the page.
+constexpr DWORD kRichStyle =
+    ES_MULTILINE | ES_WANTRETURN | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP;
 constexpr DWORD kPush = BS_PUSHBUTTON | WS_TABSTOP;
 
 } // namespace
 
 void TForm1::CreateControls() {
     static const Layout kLayout[] = {
-        // Bottom row: Back and Next touch, Cancel stands apart.
-        {kBottom, kButton, kIdBtnBack, kPush, 256, 328, 75, 23},
-        {kBottom, kButton, kIdBtnNext, kPush, 331, 328, 75, 23},
-        {kBottom, kButton, kIdBtnCancel, kPush, 415, 328, 75, 23},
+        // The order of this table is the Tab order: each page in reading order, then the
+        // bottom row.
         // Full-size panel: text starts at 178, right of the wizard picture.
         {kPanel1, kStatic, kIdLabel1, kLabel, 178, 18, 308, 71},
         {kPanel1, kStatic, kIdLabel2, kLabel, 178, 88, 308, 169},
@@ -157,12 +161,18 @@ void TForm1::CreateControls() {
         // Ready.
         {kP6, kStatic, kIdLabel7, kLabel, 40, T, 420, 28},
         {kP6, kEditBox, kIdMemo1,
-         ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 40,
-         T + 32, 420, 200},
+         ES_MULTILINE | ES_WANTRETURN | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER |
+             WS_TABSTOP,
+         40, T + 32, 420, 200},
         // Install.
         {kP7, kStatic, kIdLTask, kLabel | SS_NOPREFIX, 40, T + 8, 420, 14},
         {kP7, kStatic, kIdLFile, kLabel | SS_NOPREFIX | SS_PATHELLIPSIS, 40, T + 28, 420, 14},
         {kP7, kProgress, kIdProgressBar1, 0, 40, T + 50, 420, 17},
+        // Bottom row: Back and Next touch, Cancel stands apart. Each starts a group, so
+        // the arrow keys of the restart choice stay within it.
+        {kBottom, kButton, kIdBtnBack, kPush | WS_GROUP, 256, 328, 75, 23},
+        {kBottom, kButton, kIdBtnNext, kPush | WS_GROUP, 331, 328, 75, 23},
+        {kBottom, kButton, kIdBtnCancel, kPush | WS_GROUP, 415, 328, 75, 23},
     };
     controls_.reserve(sizeof kLayout / sizeof kLayout[0]);
     for (const Layout& l : kLayout)
@@ -200,18 +210,24 @@ void TForm1::CreateControls() {
 
 void TForm1::CreateFonts() {
     const WizardFont f = ReadWizardFont(ctx_);
-    formFont_ = MakeFont(f.face, f.textSize, f.charset, false, false);
-    largeTitleFont_ = MakeFont(f.face, f.largeTitleSize, f.charset, true, false);
-    pageTitleFont_ = MakeFont(f.face, f.pageTitleSize, f.charset, true, false);
-    publisherFont_ = MakeFont("Tahoma", 8, DEFAULT_CHARSET, false, false);
-    publisherHotFont_ = MakeFont("Tahoma", 8, DEFAULT_CHARSET, false, true);
+    formFont_ = MakeFont(f.face, f.textSize, dpi_, f.charset, false, false);
+    largeTitleFont_ = MakeFont(f.face, f.largeTitleSize, dpi_, f.charset, true, false);
+    pageTitleFont_ = MakeFont(f.face, f.pageTitleSize, dpi_, f.charset, true, false);
+    publisherFont_ = MakeFont("Tahoma", 8, dpi_, DEFAULT_CHARSET, false, false);
+    publisherHotFont_ = MakeFont("Tahoma", 8, dpi_, DEFAULT_CHARSET, false, true);
 }
 
 void TForm1::CreateBackgrounds() {
     // Pictures stretched once; the labels over them paint with pattern brushes cut
     // from the same bitmaps, which looks transparent and still erases old text.
-    panel1Picture_ = StretchedCopy(ctx_.WizardPicture, 500, 314, 0, 0, 500, 314);
-    headerPicture_ = StretchedCopy(ctx_.HeaderPicture, 500, 58, 1, 1, 498, 55);
+    // Above 100% a larger copy of a picture that the setup carries is the source.
+    HBITMAP wizard = LargerPicture("qvwizard.bmp"), header = LargerPicture("qvheader.bmp");
+    panel1Picture_ = StretchedCopy(wizard ? wizard : ctx_.WizardPicture, Scaled(500), Scaled(314),
+                                   0, 0, Scaled(500), Scaled(314));
+    headerPicture_ = StretchedCopy(header ? header : ctx_.HeaderPicture, Scaled(500), Scaled(58),
+                                   Scaled(1), Scaled(1), Scaled(498), Scaled(55));
+    if (wizard) DeleteObject(wizard);
+    if (header) DeleteObject(header);
     panel1Brush_ = CreatePatternBrush(panel1Picture_);
     headerBrush_ = CreatePatternBrush(headerPicture_);
     whiteBrush_ = CreateSolidBrush(RGB(255, 255, 255));
@@ -219,6 +235,25 @@ void TForm1::CreateBackgrounds() {
     groupIcon_ = ExtractIconA(GetModuleHandleA(nullptr), "shell32.dll", 19);
     if (reinterpret_cast<INT_PTR>(folderIcon_) <= 1) folderIcon_ = nullptr;
     if (reinterpret_cast<INT_PTR>(groupIcon_) <= 1) groupIcon_ = nullptr;
+}
+
+HBITMAP TForm1::LargerPicture(const char* base) const {
+    if (ctx_.SetupTempDir.empty() || DpiPercent(dpi_) <= 100) return nullptr;
+    std::vector<std::string> present;
+    WIN32_FIND_DATAA fd;
+    const std::string stem(base, std::string(base).rfind('.'));
+    HANDLE h = FindFirstFileA(JoinPath(ctx_.SetupTempDir, stem + "-*.bmp").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) present.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    const std::string chosen = PictureForDpi(base, dpi_, present);
+    if (chosen == base) return nullptr;
+    // A copy the system cannot load is passed over: the required picture still serves.
+    return static_cast<HBITMAP>(LoadImageA(nullptr, JoinPath(ctx_.SetupTempDir, chosen).c_str(),
+                                           IMAGE_BITMAP, 0, 0,
+                                           LR_LOADFROMFILE | LR_CREATEDIBSECTION));
 }
 
 void TForm1::ReleaseGdi() {
@@ -250,9 +285,9 @@ void TForm1::Paint() {
     }
     if (containerShown_[kPanel2]) {
         DrawPicture(dc, headerPicture_, 0, 0);
-        HorizontalBevel(dc, 58, 500);
+        HorizontalBevel(dc, Scaled(58), Scaled(500));
     }
-    HorizontalBevel(dc, 314, 500);
+    HorizontalBevel(dc, Scaled(314), Scaled(500));
     EndPaint(wnd_, &ps);
 }
 

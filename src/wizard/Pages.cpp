@@ -347,7 +347,8 @@ void TForm1::SetupFinishPage() {
             top = below;
             below += 18;
         }
-        SetWindowPos(Ctl(id), nullptr, 178, top, 308, 17, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(Ctl(id), nullptr, Scaled(178), Scaled(top), Scaled(308), Scaled(17),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "run/SetupKeys.h"
 #include "text/Language.h"
 #include "wizard/ControlIds.h"
+#include "wizard/Dpi.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -24,6 +25,34 @@ namespace {
 constexpr UINT kMsgFirstPage = WM_APP + 1;
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// The form whose installation is running: the message hook below needs its way back.
+TForm1* installingForm = nullptr;
+
+bool IsPushButton(HWND wnd) {
+    char cls[16] = {};
+    if (!wnd || !GetClassNameA(wnd, cls, sizeof cls) || lstrcmpiA(cls, "Button") != 0) return false;
+    const LONG type = GetWindowLongA(wnd, GWL_STYLE) & BS_TYPEMASK;
+    return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+bool IsDroppedCombo(HWND wnd) {
+    char cls[16] = {};
+    for (int i = 0; i < 2 && wnd; ++i, wnd = GetParent(wnd)) // the edit inside a combo box
+        if (GetClassNameA(wnd, cls, sizeof cls) && lstrcmpiA(cls, "ComboBox") == 0)
+            return SendMessageA(wnd, CB_GETDROPPEDSTATE, 0, 0) != 0;
+    return false;
+}
+
+// Multi-line views (the licence, the readme, the summary) keep Enter for themselves.
+bool UsesEnter(HWND wnd) {
+    char cls[32] = {};
+    if (!wnd || !GetClassNameA(wnd, cls, sizeof cls)) return false;
+    const bool edit =
+        lstrcmpiA(cls, "Edit") == 0 ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, cls, 8, "RichEdit", 8) == CSTR_EQUAL;
+    return edit && (GetWindowLongA(wnd, GWL_STYLE) & ES_MULTILINE) != 0;
+}
 
 } // namespace
 
@@ -52,10 +81,11 @@ bool TForm1::Create() {
     wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(1));
     RegisterClassExA(&wc); // a second form in the same process finds it registered
 
+    dpi_ = StartupDpi();
     CreateFonts();
     CreateBackgrounds();
 
-    RECT r{0, 0, 500, 362};
+    RECT r{0, 0, Scaled(500), Scaled(362)};
     AdjustWindowRectEx(&r, kFormStyle, FALSE, WS_EX_CONTROLPARENT);
     const int w = r.right - r.left, h = r.bottom - r.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
@@ -65,6 +95,7 @@ bool TForm1::Create() {
     if (!wnd_) return false;
     CreateControls();
     FillFromContext();
+    InitUiState();
 
     ctx_.View.InstallViewChanged = [this] { ShowInstallView(); };
     ctx_.View.WizardBack = [this] {
@@ -87,19 +118,94 @@ void TForm1::Show() {
 int TForm1::Run() {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        // Enter in the language list, the folder field or the group list acts as Next.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && IsNextField(msg.hwnd)) {
-            PostMessageA(wnd_, WM_COMMAND, MAKEWPARAM(kIdBtnNext, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(Ctl(kIdBtnNext)));
-            continue;
-        }
+        if (TranslateKey(msg)) continue;
         if (!wnd_ || !IsDialogMessageA(wnd_, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         if (failed_) AbortSetup(ctx_); // a handler failed in a way the run cannot survive
+        if (wnd_) UpdateDefaultButton();
     }
     return 0;
+}
+
+int TForm1::Scaled(int value) const {
+    return ScaleToDpi(value, dpi_);
+}
+
+bool TForm1::TranslateKey(const MSG& msg) {
+    if (!wnd_ || (msg.hwnd != wnd_ && !IsChild(wnd_, msg.hwnd))) return false;
+    if (msg.message == WM_SYSKEYDOWN && msg.wParam == VK_MENU) {
+        // Alt shows the mnemonics, as it does in every dialog.
+        if (SendMessageA(wnd_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL)
+            SendMessageA(wnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
+        return false;
+    }
+    if (msg.message != WM_KEYDOWN) return false;
+    switch (msg.wParam) {
+    case VK_TAB:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+        // Moving the focus from the keyboard shows where it is.
+        if (SendMessageA(wnd_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)
+            SendMessageA(wnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        return false;
+    case VK_ESCAPE:
+        if (IsDroppedCombo(msg.hwnd)) return false; // Escape closes the open list first
+        // The same request as the Cancel button and the close box.
+        PostMessageA(wnd_, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    case VK_RETURN: {
+        // Enter in the language list, the folder field or the group list acts as Next.
+        const bool nextField = IsNextField(msg.hwnd);
+        if (!nextField && (IsDroppedCombo(msg.hwnd) || UsesEnter(msg.hwnd))) return false;
+        const int id = nextField ? kIdBtnNext : DefaultButton(msg.hwnd);
+        PostMessageA(wnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(Ctl(id)));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+int TForm1::DefaultButton(HWND focus) const {
+    // A push button with the focus is the one Enter presses, as in a dialog; the
+    // Next/Install/Finish button is the default everywhere else.
+    if (focus && GetParent(focus) == wnd_ && IsPushButton(focus) && IsWindowVisible(focus) &&
+        IsWindowEnabled(focus))
+        return GetDlgCtrlID(focus);
+    return kIdBtnNext;
+}
+
+void TForm1::UpdateDefaultButton() {
+    const int id = DefaultButton(GetFocus());
+    if (id == defaultButton_) return;
+    if (defaultButton_) SendMessageA(Ctl(defaultButton_), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessageA(Ctl(id), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    defaultButton_ = id;
+}
+
+void TForm1::InitUiState() {
+    // Focus rectangles and mnemonic underlines follow the user's setting: hidden until
+    // the keyboard is used, unless the user asked to see them always.
+    BOOL cues = FALSE;
+    SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    SendMessageA(wnd_, WM_CHANGEUISTATE,
+                 MAKEWPARAM(cues ? UIS_CLEAR : UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
+    UpdateDefaultButton();
+}
+
+LRESULT CALLBACK TForm1::InstallKeyHook(int code, WPARAM wParam, LPARAM lParam) {
+    // The installation pumps the window's messages itself: its loop sees the keys first
+    // only through this hook. Only Win32 calls here: nothing can throw through it.
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && installingForm &&
+        installingForm->TranslateKey(*msg))
+        msg->message = WM_NULL;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 bool TForm1::IsNextField(HWND wnd) const {
@@ -142,6 +248,8 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case kMsgFirstPage:
         FormActivate();
         return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(DefaultButton(GetFocus()), DC_HASDEFID);
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
@@ -177,6 +285,9 @@ void TForm1::OnCommand(int id, int code) {
         return;
     case kIdBtnCancel:
         if (code == BN_CLICKED) BtnCancelClick();
+        return;
+    case IDCANCEL: // Escape
+        FormClose();
         return;
     case kIdComboLng:
         if (code == CBN_SELCHANGE) ComboLngChange();
@@ -293,6 +404,16 @@ void TForm1::ShowPage(int page, Direction direction) {
 void TForm1::RunInstallPage() {
     installing_ = true;
     UpdateWindow(wnd_);
+    // Escape asks the cancel question during the run as well.
+    installingForm = this;
+    HHOOK keys = SetWindowsHookExA(WH_GETMESSAGE, InstallKeyHook, nullptr, GetCurrentThreadId());
+    struct Unhook {
+        HHOOK hook;
+        ~Unhook() {
+            installingForm = nullptr;
+            if (hook) UnhookWindowsHookEx(hook);
+        }
+    } unhook{keys};
     RunInstallation(ctx_);
     installing_ = false;
     if (ctx_.Cancel) {

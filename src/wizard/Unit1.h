@@ -58,6 +58,14 @@ class TForm1 {
     void RunStageCommands(int stage);
     void RunInstallPage();
     bool IsNextField(HWND wnd) const;
+    // Enter, Escape and the keys that reveal focus and mnemonics, as a dialog answers
+    // them; true when the key is consumed.
+    bool TranslateKey(const MSG& msg);
+    // The push button Enter presses: the focused one, else Next.
+    int DefaultButton(HWND focus) const;
+    void UpdateDefaultButton();
+    void InitUiState();
+    static LRESULT CALLBACK InstallKeyHook(int code, WPARAM wParam, LPARAM lParam);
 
     // ---- FormControls.cpp: controls, fonts, painting ----
     void CreateControls();
@@ -65,10 +73,13 @@ class TForm1 {
                     int h);
     void CreateFonts();
     void CreateBackgrounds();
+    HBITMAP LargerPicture(const char* base) const;
     void ReleaseGdi();
     void Paint();
     HBRUSH ControlColor(HDC dc, HWND control);
     HWND Ctl(int id) const { return GetDlgItem(wnd_, id); }
+    // A layout figure of 96 dots per inch at the wizard's scale.
+    int Scaled(int value) const;
     void SetVisible(int id, bool visible);
     bool OwnVisible(int id) const;
     void ShowContainer(int container, bool shown) { containerShown_[container] = shown; }
@@ -131,6 +142,8 @@ class TForm1 {
     bool stopSignal_ = false;    // a command of the page asked the wizard to stay
     bool failed_ = false;        // a handler failed; the run ends once the handler is left
     bool publisherHot_ = false;
+    int dpi_ = 96;          // the screen's dots per inch at start-up
+    int defaultButton_ = 0; // the push button drawn as the default one
     WNDPROC publisherBaseProc_ = nullptr;
 
     HFONT formFont_ = nullptr, largeTitleFont_ = nullptr, pageTitleFont_ = nullptr;
