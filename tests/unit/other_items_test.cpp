@@ -24,19 +24,13 @@ class OtherItems : public ::testing::Test {
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
         ctx_.View.LTask = "before";
-        ctx_.Language =
-            std::make_unique<TIniFile>(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");
+        ctx_.Language = std::make_unique<TIniFile>(kDemoLanguageFile);
         OpenUninstallRecord(ctx_);
     }
     ~OtherItems() override { CloseUninstallRecord(ctx_); }
     // A section of the record, each entry followed by "|".
     std::string Recorded(const std::string& section) {
-        const std::string path = temp_ / "qvuninstall.ini";
-        FlushRecordFile(path);
-        std::string out;
-        for (const std::string& k : RecordKeys(path, section))
-            out += RecordValue(path, section, k) + "|";
-        return out;
+        return RecordedText(temp_ / "qvuninstall.ini", section);
     }
     void ExpectOneFailure(const std::string& log, const std::string& box) {
         EXPECT_EQ(ctx_.LogList, std::vector<std::string>{log});
