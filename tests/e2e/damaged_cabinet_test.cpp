@@ -17,6 +17,10 @@
 //   changed, and Wine 8's MSZIP decoder writes past its output buffer on damaged
 //   deflate data and the process ends with an access violation (the same with a
 //   recomputed, valid checksum).
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "Builder.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"

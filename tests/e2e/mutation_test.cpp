@@ -11,6 +11,10 @@
 //
 // A failure prints the seed and the mutated records; QV_MUTATION_SEED=<number> in the
 // environment runs the same variants from another seed.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "SystemState.h"

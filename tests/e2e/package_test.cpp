@@ -1,5 +1,9 @@
 // Opening the setup package, end to end: real setup files built by mksetup are
 // started under Windows (Wine) and checked the way a user would see them.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "CabWriter.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"

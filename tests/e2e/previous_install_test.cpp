@@ -1,6 +1,10 @@
 // A second setup of the same product: it finds the installed copy through the
 // installed-programs entry and removes it first, or, in update mode, installs into
 // it only when its version is in range.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "SystemState.h"

@@ -1,6 +1,10 @@
 // Silent installations of real setups built by mksetup, checked the way a user or
 // an administrator would: files, folders, times, Uninstall.ini, the installed-programs
 // entry and the exit code.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "SystemState.h"

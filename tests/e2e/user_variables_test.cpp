@@ -1,5 +1,9 @@
 // User variables in whole setups: a stop request ends the setup before the language
 // is chosen, and a registry value read into a variable decides where files go.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "SystemState.h"

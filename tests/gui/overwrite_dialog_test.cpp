@@ -1,6 +1,11 @@
 // The real overwrite dialog: shown by this process, found among the top-level windows
 // by its dialog class and process, read and answered from a second thread the way a
 // user would.
+//
+// Shows a real dialog and finds it among the desktop's top-level windows; like the other
+// window tests it has the desktop to itself, so that no other test's window takes the
+// activation (and the dialog's focus) away from it.
+// qv-test-locks: desktop
 #include "WindowText.h"
 #include "platform/OverwriteDialog.h"
 

@@ -3,6 +3,10 @@
 // left behind (installed files, setup temp folder, exit code). Screenshots of the pages
 // are saved as BMP files in the test's scratch folder, and also in the folder named by
 // QV_SCREENSHOTS when that is set.
+//
+// Checks where the keyboard focus is, which only the active window has: a window of a
+// test running beside it (a setup's question, say) would take it away.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"

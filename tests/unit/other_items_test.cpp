@@ -1,5 +1,9 @@
 // [Others] records against the real system of the Wine prefix and a real uninstall
 // record.
+//
+// Changes the desktop's wallpaper (put back afterwards), the session's font table and
+// the registered type libraries, which belong to the whole machine.
+// qv-test-locks: machine_state
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "items/ItemHandlers.h"

@@ -2,6 +2,11 @@
 // scripted answers. Copies of this program stand in for a program that must be
 // closed and for a product's installer. The products asked for are ones this
 // prefix lacks (checked first), so nothing fixed in its registry is changed.
+//
+// Its stand-in installer writes the Java product key under HKEY_LOCAL_MACHINE (removed
+// afterwards), and its cases depend on products being absent, which the other tests
+// of product keys write.
+// qv-test-locks: machine_state
 #include "SetupRunner.h"
 #include "TestContext.h"
 #include "TestSupport.h"

@@ -1,3 +1,9 @@
+// System information: the Windows version and product facts, rights, group membership,
+// running programs, file versions and registry views.
+//
+// Reads the machine's product key, which the server cases and the other tests of
+// product keys change for a moment, and writes Wine's per-program Windows version.
+// qv-test-locks: machine_state
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
 #include "sysinfo/SystemInfo.h"
