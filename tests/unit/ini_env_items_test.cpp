@@ -179,9 +179,10 @@ TEST_F(IniEnvIni, FailuresAreReportedAndNothingIsRecorded) {
 // One variable in the environment key the handler should use.
 class EnvVar {
   public:
-    EnvVar(bool system, const std::string& name) : name_(name) {
-        RegOpenKeyExA(system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                      system ? kSystemEnv : kUserEnv, 0, KEY_ALL_ACCESS, &key_);
+    EnvVar(bool system, const std::string& name)
+        : root_(system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
+          path_(system ? kSystemEnv : kUserEnv), name_(name) {
+        RegOpenKeyExA(root_, path_.c_str(), 0, KEY_ALL_ACCESS, &key_);
         Remove();
     }
     ~EnvVar() {
@@ -202,17 +203,15 @@ class EnvVar {
     }
     // The text, or "<absent>"; type receives the value's type.
     std::string Get(DWORD* type = nullptr) const {
-        char buf[1024] = {};
-        DWORD size = sizeof buf - 1, t = REG_NONE;
-        if (RegQueryValueExA(key_, name_.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(buf),
-                             &size) != ERROR_SUCCESS)
-            return "<absent>";
-        if (type) *type = t;
-        return buf;
+        const RegValue v = ReadRegValue(root_, path_, name_, 0);
+        if (!v.present) return "<absent>";
+        if (type) *type = v.type;
+        return v.text.c_str();
     }
 
   private:
-    std::string name_;
+    HKEY root_;
+    std::string path_, name_;
     HKEY key_ = nullptr;
 };
 

@@ -78,17 +78,15 @@ LRESULT CALLBACK CountFontChanges(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 TEST_F(OtherItems, FontIsAddedAnnouncedAndRecordedOnce) {
-    WIN32_FIND_DATAA fd;
     std::string fonts = "C:\\windows\\Fonts\\";
-    HANDLE h = FindFirstFileA((fonts + "*.ttf").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) { // Wine's prefix may have none; the host's fonts then
+    std::vector<std::string> found = ListMatching(fonts + "*.ttf");
+    if (found.empty()) { // Wine's prefix may have none; the host's fonts then
         fonts = "Z:\\usr\\share\\fonts\\truetype\\dejavu\\";
-        h = FindFirstFileA((fonts + "*.ttf").c_str(), &fd);
+        found = ListMatching(fonts + "*.ttf");
     }
-    if (h == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no .ttf in C:\\windows\\Fonts to register";
-    FindClose(h);
+    if (found.empty()) GTEST_SKIP() << "no .ttf in C:\\windows\\Fonts to register";
     const std::string font = dir_ / "qvtest.ttf", junk = dir_ / "junk.ttf";
-    WriteFileBytes(font, ReadFileBytes(fonts + fd.cFileName));
+    WriteFileBytes(font, ReadFileBytes(fonts + found.front()));
     WriteFileBytes(junk, "not a font");
 
     WNDCLASSA wc{};

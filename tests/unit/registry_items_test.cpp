@@ -287,13 +287,10 @@ TEST_F(RegistryItemTest, OversizedNamesAreReportedFailures) {
                             }));
     EXPECT_TRUE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
-    HKEY h;
-    DWORD size = 0;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base_.c_str(), 0, KEY_READ | kRuntimeView, &h),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryValueExA(h, "ok", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_EQ(size, 100001u);
+    ASSERT_TRUE(RegKeyExists(HKEY_CURRENT_USER, base_));
+    const RegValue ok = ReadRegValue(HKEY_CURRENT_USER, base_, "ok");
+    EXPECT_TRUE(ok.present);
+    EXPECT_EQ(ok.data.size(), 100001u);
     // The first record noted the missing base key as a parent before its own key failed;
     // the second made the base key itself.
     EXPECT_EQ(Section("RegistryKeys"), (std::vector<std::string>{Entry(), Entry()}));
