@@ -17,6 +17,10 @@
 //   changed, and Wine 8's MSZIP decoder writes past its output buffer on damaged
 //   deflate data and the process ends with an access violation (the same with a
 //   recomputed, valid checksum).
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "Builder.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"
@@ -183,36 +187,17 @@ bool IsExceptionCode(uint32_t code) {
     return code >= 0xC0000000u;
 }
 
-class DamagedCabinetTest : public ::testing::Test {
+class DamagedCabinetTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     uint32_t seed = SeedFromEnvironment("QV_DAMAGE_SEED", kDefaultSeed);
 
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
-
-    mksetup::BuildReport Build() {
-        mksetup::BuildOptions o;
-        o.projectDir = project;
-        o.outputPath = setup;
-        o.stubPath = QV_SETUPSTUB_PATH;
-        return mksetup::BuildSetup(o);
-    }
+    mksetup::BuildReport Build() { return BuildSetupFile(project, setup); }
 
     // Everything directly in the scratch folder that the test did not make itself.
     std::vector<std::string> Strays(const std::vector<std::string>& known) {
         std::vector<std::string> out;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((work.Path() + "\\*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return out;
-        do {
-            const std::string n = fd.cFileName;
-            if (n != "." && n != ".." && std::find(known.begin(), known.end(), n) == known.end())
-                out.push_back(n);
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+        for (const std::string& n : ListMatching(work / "*"))
+            if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
         return out;
     }
 };

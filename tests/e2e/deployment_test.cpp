@@ -1,6 +1,10 @@
 // Unattended deployment: "/S /Q" never waits for anyone, whatever the setup would have
 // asked; "/LOG=file" tells what the run did, line by line, as it goes; and a quiet run
 // that needs a restart says so by its exit code.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"

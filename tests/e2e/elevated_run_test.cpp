@@ -3,6 +3,10 @@
 // gives a program started without elevation), and a token whose Administrators group
 // only denies (a user without administrator rights). Each run is a process of its own
 // in a job, so the test sees every process a run starts.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "FolderSecurity.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"

@@ -2,6 +2,10 @@
 // silently, and every item it describes arrives where the reference says: files in
 // nested folders, shortcuts, registry values of each type, INI values, environment
 // variables, the file association, the command and the installed-programs entry.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"

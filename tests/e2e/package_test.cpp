@@ -1,7 +1,11 @@
 // Opening the setup package, end to end: real setup files built by mksetup are
 // started under Windows (Wine) and checked the way a user would see them.
-#include "Builder.h"
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "CabWriter.h"
+#include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
@@ -18,22 +22,10 @@ namespace {
 
 const char kCorruptText[] = "The setup file is corrupt.\r\n\r\nError code: ";
 
-class PackageTest : public ::testing::Test {
+class PackageTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
-
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
-
     mksetup::BuildReport Build(bool requireSetupFiles = true) {
-        mksetup::BuildOptions o;
-        o.projectDir = project;
-        o.outputPath = setup;
-        o.stubPath = QV_SETUPSTUB_PATH;
-        o.requireSetupFiles = requireSetupFiles;
-        return mksetup::BuildSetup(o);
+        return BuildSetupFile(project, setup, requireSetupFiles);
     }
 
     SetupRun Run(const std::string& args = "") { return RunSetup(setup, args, temp); }
@@ -263,11 +255,7 @@ class PackageHostileTest : public PackageTest {
     void SetUp() override {
         PackageTest::SetUp();
         WriteMinimalProject(project);
-        mksetup::BuildOptions o;
-        o.projectDir = project;
-        o.outputPath = setup;
-        o.stubPath = QV_SETUPSTUB_PATH;
-        const mksetup::BuildReport report = mksetup::BuildSetup(o);
+        const mksetup::BuildReport report = Build();
         const std::string file = ReadFileBytes(setup);
         const size_t cabStart = file.size() - kTrailerSize - report.setupCabinetSize;
         engine = file.substr(0, cabStart);

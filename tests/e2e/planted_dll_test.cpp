@@ -10,6 +10,10 @@
 // on to its children unchanged whatever environment block it gives them. So the
 // preference is set per program in Wine's registry (AppDefaults), for copies of the
 // programs under names that only this test uses.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "PeImports.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"

@@ -1,8 +1,13 @@
 // A second setup of the same product: it finds the installed copy through the
 // installed-programs entry and removes it first, or, in update mode, installs into
 // it only when its version is in range.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,20 +22,15 @@ namespace {
 
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-class PreviousInstallTest : public ::testing::Test {
+class PreviousInstallTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
     std::string first = work / "first";
     std::string second = work / "second";
-    std::string setup = work / "setup.exe";
-    std::string guid = "{QV-TEST-" + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(GetTickCount()) + "}";
+    std::string guid = "{" + UniqueName("QV-TEST-") + "}";
     // Tests run in parallel and the lookup by name is machine-wide: each test has a
     // product name of its own.
     std::string appName = "Product " + guid.substr(1, guid.size() - 2);
 
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
     void TearDown() override {
         RegDeleteKeyA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, (kUninstallKey + appName).c_str());
@@ -40,21 +40,23 @@ class PreviousInstallTest : public ::testing::Test {
     // message30: the language's text for the newer-installed-copy question, when given.
     void BuildSetup(const std::string& version, const std::string& name,
                     const std::string& extraKeys = "", const std::string& message30 = "") {
-        const std::string project = work / ("project-" + version + "-" + name);
-        WriteMinimalProject(
-            project, "AppName=" + appName + "\r\nAppVersion=" + version + "\r\nGUID=" + guid +
-                         "\r\nUninstall=1\r\nShowAddRemove=1\r\nInstallLevel=0\r\n" + extraKeys +
-                         "\r\n[Payload]\r\n0=payload\\" + name + "?<InstallDir>\\" + name +
-                         "?OVERWRITE?Yes\r\n");
+        // A project folder of each version and file, beside the others.
+        const std::string versionProject = work / ("project-" + version + "-" + name);
+        WriteMinimalProject(versionProject,
+                            "AppName=" + appName + "\r\nAppVersion=" + version + "\r\nGUID=" +
+                                guid + "\r\nUninstall=1\r\nShowAddRemove=1\r\nInstallLevel=0\r\n" +
+                                extraKeys + "\r\n[Payload]\r\n0=payload\\" + name +
+                                "?<InstallDir>\\" + name + "?OVERWRITE?Yes\r\n");
         if (!message30.empty()) {
-            const std::string lng = project + "\\setup\\Englishqv.lng";
+            const std::string lng = versionProject + "\\setup\\Englishqv.lng";
             WritePrivateProfileStringA("Messages", "30", message30.c_str(), lng.c_str());
             WritePrivateProfileStringA(nullptr, nullptr, nullptr, lng.c_str());
         }
-        CreateDirectoryA((project + "\\payload").c_str(), nullptr);
-        WriteFileBytes(project + "\\payload\\" + name, version);
-        CopyFileA(QV_FAKE_UNINSTALLER_PATH, (project + "\\setup\\QVUninstall.exe").c_str(), FALSE);
-        ASSERT_TRUE(BuildTestSetup(project, setup, true, checks));
+        CreateDirectoryA((versionProject + "\\payload").c_str(), nullptr);
+        WriteFileBytes(versionProject + "\\payload\\" + name, version);
+        CopyFileA(QV_FAKE_UNINSTALLER_PATH, (versionProject + "\\setup\\QVUninstall.exe").c_str(),
+                  FALSE);
+        ASSERT_TRUE(BuildTestSetup(versionProject, setup, true, checks));
     }
     mksetup::CheckLevel checks = mksetup::CheckLevel::Normal;
 
@@ -90,14 +92,8 @@ TEST_F(PreviousInstallTest, FoundByNameWhenTheGuidHasNoEntry) {
                                (first + "\\Uninstall.ini").c_str());
     WritePrivateProfileStringA("General", "AppVersion", "0.5", (first + "\\Uninstall.ini").c_str());
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, (first + "\\Uninstall.ini").c_str());
-    HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (kUninstallKey + appName).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    const std::string cmd = first + "\\Uninstall.exe";
-    RegSetValueExA(k, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(cmd.c_str()),
-                   static_cast<DWORD>(cmd.size() + 1));
-    RegCloseKey(k);
+    ASSERT_TRUE(WriteRegText(HKEY_CURRENT_USER, kUninstallKey + appName, "UninstallString",
+                             first + "\\Uninstall.exe", 0));
 
     // The new setup's GUID has no entry of its own.
     BuildSetup("1.0", "app.txt");
@@ -112,14 +108,8 @@ TEST_F(PreviousInstallTest, AGuidWithABackslashDoesNotReachIntoAnotherEntry) {
     const std::string other = guid;
     CreateDirectoryA(first.c_str(), nullptr);
     CopyFileA(QV_FAKE_UNINSTALLER_PATH, (first + "\\Uninstall.exe").c_str(), FALSE);
-    HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (kUninstallKey + other + "\\sub").c_str(), 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    const std::string cmd = first + "\\Uninstall.exe";
-    RegSetValueExA(k, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(cmd.c_str()),
-                   static_cast<DWORD>(cmd.size() + 1));
-    RegCloseKey(k);
+    ASSERT_TRUE(WriteRegText(HKEY_CURRENT_USER, kUninstallKey + other + "\\sub", "UninstallString",
+                             first + "\\Uninstall.exe", 0));
 
     guid = other + "\\sub";
     checks = mksetup::CheckLevel::Off; // the builder refuses such a GUID; the runtime must cope
@@ -235,14 +225,9 @@ TEST_F(PreviousInstallTest, UpdateModeInstallsIntoTheInstalledFolderWithinRange)
     EXPECT_TRUE(PathExists(first + "\\new.txt")); // the installed copy's folder, not /D
     EXPECT_FALSE(PathExists(second + "\\new.txt"));
     // The record was continued: the old file stays listed before the new one.
-    char buf[512];
-    GetPrivateProfileStringA("Files", "0", "", buf, sizeof buf,
-                             (first + "\\Uninstall.ini").c_str());
-    EXPECT_EQ(std::string(buf), first + "\\old.txt");
+    EXPECT_EQ(IniValue(first + "\\Uninstall.ini", "Files", "0", ""), first + "\\old.txt");
     // The installed copy's program group is kept, not the new setup's.
-    GetPrivateProfileStringA("General", "ProgramGroupDir", "", buf, sizeof buf,
-                             (first + "\\Uninstall.ini").c_str());
-    const std::string group = buf;
+    const std::string group = IniValue(first + "\\Uninstall.ini", "General", "ProgramGroupDir", "");
     EXPECT_EQ(group.substr(group.size() - std::min<size_t>(group.size(), 10)), "\\Old Group");
     EXPECT_EQ(group.find("New Group"), std::string::npos);
 }

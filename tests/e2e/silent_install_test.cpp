@@ -1,8 +1,13 @@
 // Silent installations of real setups built by mksetup, checked the way a user or
 // an administrator would: files, folders, times, Uninstall.ini, the installed-programs
 // entry and the exit code.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,61 +34,20 @@ std::string NewGuid() {
     return buf;
 }
 
-std::string IniValue(const std::string& file, const std::string& section, const std::string& key) {
-    char buf[4096] = {};
-    GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buf, sizeof buf, file.c_str());
-    return buf;
-}
-
-std::vector<std::string> IniKeys(const std::string& file, const std::string& section) {
-    std::vector<char> buf(32768);
-    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                       static_cast<DWORD>(buf.size()), file.c_str());
-    std::vector<std::string> keys;
-    for (const char* p = buf.data(); p < buf.data() + n && *p; p += std::strlen(p) + 1)
-        keys.emplace_back(p);
-    return keys;
-}
-
-bool ReadRegString(HKEY root, REGSAM view, const std::string& key, const std::string& name,
-                   std::string& out) {
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
-    char buf[2048] = {};
-    DWORD size = sizeof buf, type = 0;
-    LONG r = RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-    RegCloseKey(k);
-    if (r != ERROR_SUCCESS) return false;
-    out = type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(buf)) : std::string(buf);
-    return true;
-}
-
-bool KeyExists(HKEY root, REGSAM view, const std::string& key) {
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
-    RegCloseKey(k);
-    return true;
-}
-
-class SilentInstallTest : public ::testing::Test {
+class SilentInstallTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
     std::string payload = work / "project\\payload";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
     std::string guid = NewGuid();
 
     void SetUp() override {
-        CreateDirectoryA(temp.c_str(), nullptr);
+        SetupFixture::SetUp();
         CreateDirectoryA(project.c_str(), nullptr);
         CreateDirectoryA(payload.c_str(), nullptr);
     }
     void TearDown() override {
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-            for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-                RegDeleteKeyExA(root, (kUninstallKey + guid).c_str(), view, 0);
+            DeleteKeyTreeInBothViews(root, kUninstallKey + guid);
     }
 
     // A project whose [Setup] holds the GUID and setupKeys, and whose [Payload]
@@ -207,22 +171,22 @@ TEST_F(SilentInstallTest, UninstallRecordAndEntryPerUser) {
 
     const std::string key = std::string(kUninstallKey) + guid;
     std::string v;
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "DisplayName", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "DisplayName", v, 0));
     EXPECT_EQ(v, "Test Product");
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "UninstallString", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "UninstallString", v, 0));
     EXPECT_EQ(v, dest + "\\Uninstall.exe");
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "VersionMajor", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "VersionMajor", v, 0));
     EXPECT_EQ(v, "2");
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "VersionMinor", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "VersionMinor", v, 0));
     EXPECT_EQ(v, "5");
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "Publisher", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "Publisher", v, 0));
     EXPECT_EQ(v, "ACME");
-    ASSERT_TRUE(ReadRegString(HKEY_CURRENT_USER, 0, key, "DisplayIcon", v));
+    ASSERT_TRUE(ReadRegText(HKEY_CURRENT_USER, key, "DisplayIcon", v, 0));
     EXPECT_EQ(v, dest + "\\app.exe");
     EXPECT_EQ(IniValue(record, "RegistryKeys", "0"),
               "DHKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
                   guid);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, key));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY));
 }
 
 TEST_F(SilentInstallTest, EntryForAllUsersInTheSixtyFourBitView) {
@@ -232,9 +196,9 @@ TEST_F(SilentInstallTest, EntryForAllUsersInTheSixtyFourBitView) {
     ASSERT_TRUE(BuildTestSetup(project, setup));
     EXPECT_EQ(Install().exitCode, 0u);
     const std::string key = std::string(kUninstallKey) + guid;
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, key));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, key));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, 0, key));
+    EXPECT_TRUE(RegKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, key, 0));
 }
 
 TEST_F(SilentInstallTest, UninstallOffLeavesNoRecord) {
@@ -247,8 +211,8 @@ TEST_F(SilentInstallTest, UninstallOffLeavesNoRecord) {
     EXPECT_EQ(ReadFileBytes(dest + "\\app.txt"), "x");
     EXPECT_FALSE(PathExists(dest + "\\Uninstall.ini"));
     EXPECT_FALSE(PathExists(dest + "\\Uninstall.exe"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, 0, kUninstallKey + guid));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, 0, kUninstallKey + guid));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, kUninstallKey + guid, 0));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kUninstallKey + guid, 0));
 }
 
 TEST_F(SilentInstallTest, DestinationSwitches) {

@@ -1,6 +1,10 @@
 // The uninstaller as a program: a later setup removes an older copy through it; a file
 // held open goes at the next restart; a hostile record removes nothing it should not;
 // a missing or unreadable record removes nothing at all.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"

@@ -2,6 +2,10 @@
 // leaves the machine as it found it. The file tree of the drive and the registry (HKLM
 // and HKCU, both views) are compared before the installation and after the removal;
 // only the differences of the short list below are allowed.
+//
+// Compares the whole machine (the drive's files, the registry) before the installation
+// and after the removal: nothing else may change it meanwhile.
+// qv-test-locks: serial
 #include "MachineSnapshot.h"
 #include "SetupFiles.h"
 #include "SetupRunner.h"

@@ -1,7 +1,12 @@
 // User variables in whole setups: a stop request ends the setup before the language
 // is chosen, and a registry value read into a variable decides where files go.
+//
+// Its setups show windows (questions, boxes), which would take the active window away
+// from a window test running beside it, and the window tests check where the focus is.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,17 +17,11 @@
 
 namespace {
 
-class UserVariablesSetupTest : public ::testing::Test {
+class UserVariablesSetupTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
-    std::string key = "Software\\QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(GetTickCount());
+    std::string key = UniqueName("Software\\QVTest-");
 
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
-    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+    void TearDown() override { DeleteKeyTree(HKEY_CURRENT_USER, key, 0); }
 
     // Builds a setup of the [Setup] body that installs payload\a.txt ("alpha") to
     // <InstallDir>\a.txt, runs it with /S and expects a clean end.
@@ -65,13 +64,7 @@ TEST_F(UserVariablesSetupTest, StopRequestEndsBeforeTheLanguageIsChosen) {
 
 TEST_F(UserVariablesSetupTest, RegistryValueChoosesTheDestination) {
     const std::string dest = work / "from registry";
-    HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(k, "Dir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dest.c_str()),
-                   static_cast<DWORD>(dest.size() + 1));
-    RegCloseKey(k);
+    ASSERT_TRUE(WriteRegText(HKEY_CURRENT_USER, key, "Dir", dest, 0));
 
     InstallSilentlyWith("InstallationPath=<OtherDir>\r\n"
                         "[Variables]\r\n0=<OtherDir>*?HKCU\\" +

@@ -18,14 +18,6 @@
 
 namespace wizard_driver {
 
-inline std::string TextOf(HWND wnd) {
-    char buf[4096] = {};
-    DWORD_PTR r = 0;
-    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                        SMTO_ABORTIFHUNG, 5000, &r);
-    return buf;
-}
-
 struct Search {
     DWORD pid;
     const char* cls;

@@ -1,6 +1,12 @@
 // The real overwrite dialog: shown by this process, found among the top-level windows
 // by its dialog class and process, read and answered from a second thread the way a
 // user would.
+//
+// Shows a real dialog and finds it among the desktop's top-level windows; like the other
+// window tests it has the desktop to itself, so that no other test's window takes the
+// activation (and the dialog's focus) away from it.
+// qv-test-locks: desktop
+#include "WindowText.h"
 #include "platform/OverwriteDialog.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +30,6 @@ HWND WaitForDialog(const std::string& caption) {
         Sleep(5);
     }
     return nullptr;
-}
-
-std::string TextOf(HWND hwnd) {
-    char buf[1024] = {};
-    SendMessageA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
-    return buf;
 }
 
 struct Seen {

@@ -1,5 +1,9 @@
 // The uninstaller without "/S", driven through its boxes as a user would: it asks with
 // the record's texts, removes, and says so; a No leaves everything in place.
+//
+// Drives the uninstaller's boxes and checks where the focus is: no other test's window
+// may take it meanwhile.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"

@@ -2,6 +2,10 @@
 // button (Next, Install, Finish) from every control that does not keep Enter itself,
 // Escape asks the cancel question, Tab follows the reading order of each page, and
 // focus rectangles and mnemonics follow the user's setting.
+//
+// Drives the wizard from the keyboard, which only the active window receives: no other
+// test's window may take the focus meanwhile.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "WizardDriver.h"
 

@@ -3,9 +3,14 @@
 // left behind (installed files, setup temp folder, exit code). Screenshots of the pages
 // are saved as BMP files in the test's scratch folder, and also in the folder named by
 // QV_SCREENSHOTS when that is set.
+//
+// Checks where the keyboard focus is, which only the active window has: a window of a
+// test running beside it (a setup's question, say) would take it away.
+// qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
 #include "TestSupport.h"
+#include "WindowText.h"
 #include "wizard/ControlIds.h"
 
 #include <gtest/gtest.h>
@@ -19,54 +24,13 @@
 
 namespace {
 
-std::string TextOf(HWND wnd) {
-    char buf[4096] = {};
-    DWORD_PTR r = 0;
-    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                        SMTO_ABORTIFHUNG, 5000, &r);
-    return buf;
-}
-
-struct Search {
-    DWORD pid;
-    const char* cls;
-    HWND found;
-};
-
-BOOL CALLBACK FindOfProcess(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<Search*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, s->cls) == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // One running setup and its wizard window.
 class Wizard {
   public:
     Wizard(const std::string& setup, const std::string& args, const std::string& temp,
            const std::string& shots)
-        : shots_(shots) {
-        TempEnvironment env(temp);
-        std::string cmd = "\"" + setup + "\" " + args;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (!CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi_))
-            ADD_FAILURE() << "cannot start " << setup;
+        : program_(setup, args, TempAt(temp), 0, 99), shots_(shots) {
         form_ = WaitWindow(kFormClassName);
-    }
-    ~Wizard() {
-        if (!pi_.hProcess) return;
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(pi_.hProcess, 99);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
     }
     HWND Form() const { return form_; }
     HWND Ctl(int id) const { return GetDlgItem(form_, id); }
@@ -87,22 +51,15 @@ class Wizard {
         return Visible(id) && Text(id) == text;
     }
     // A visible top-level window of the setup with the class, now or within 20 s.
-    HWND FindWindowOf(const char* cls) const {
-        Search s{pi_.dwProcessId, cls, nullptr};
-        EnumWindows(FindOfProcess, reinterpret_cast<LPARAM>(&s));
-        return s.found;
-    }
+    HWND FindWindowOf(const char* cls) const { return FindProcessWindow(program_.Id(), cls); }
     HWND WaitWindow(const char* cls) const {
         for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10))
             if (HWND found = FindWindowOf(cls)) return found;
         return nullptr;
     }
-    bool Exited() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
+    bool Exited() const { return program_.Exited(); }
     DWORD ExitCode(DWORD timeoutMs = 30000) const {
-        if (WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) return 0xDEADu;
-        DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
-        return code;
+        return program_.WaitExit(timeoutMs).value_or(0xDEADu);
     }
     // The window's pixels as they are on the screen, as a BMP file.
     void Screenshot(const std::string& name) const {
@@ -141,7 +98,7 @@ class Wizard {
     }
 
   private:
-    PROCESS_INFORMATION pi_{};
+    StartedProgram program_;
     HWND form_ = nullptr;
     std::string shots_;
 };
@@ -152,30 +109,6 @@ struct Box {
     HWND owner = nullptr;
 };
 
-BOOL CALLBACK ReadBoxText(HWND child, LPARAM param) {
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    std::string t = TextOf(child);
-    if (_stricmp(cls, "Static") == 0 && !t.empty()) *reinterpret_cast<std::string*>(param) = t;
-    return TRUE;
-}
-
-struct Press {
-    const char* text;
-    bool done;
-};
-
-BOOL CALLBACK PressButton(HWND child, LPARAM param) {
-    auto* p = reinterpret_cast<Press*>(param);
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (!p->done && _stricmp(cls, "Button") == 0 && TextOf(child) == p->text) {
-        PostMessageA(child, BM_CLICK, 0, 0);
-        p->done = true;
-    }
-    return TRUE;
-}
-
 Box Answer(const Wizard& w, const char* button) {
     Box box;
     HWND b = w.WaitWindow("#32770");
@@ -185,10 +118,10 @@ Box Answer(const Wizard& w, const char* button) {
     }
     box.caption = TextOf(b);
     box.owner = GetWindow(b, GW_OWNER);
-    EnumChildWindows(b, ReadBoxText, reinterpret_cast<LPARAM>(&box.text));
-    Press p{button, false};
-    EnumChildWindows(b, PressButton, reinterpret_cast<LPARAM>(&p));
-    EXPECT_TRUE(p.done) << "no button " << button;
+    box.text = BoxText(b);
+    HWND press = BoxButton(b, button);
+    EXPECT_TRUE(press != nullptr) << "no button " << button;
+    if (press) PostMessageA(press, BM_CLICK, 0, 0);
     for (int i = 0; i < 500 && IsWindow(b); ++i)
         Sleep(10);
     return box;
@@ -224,17 +157,13 @@ int LogLines(const std::string& file, int atLeast) {
     return lines;
 }
 
-class WizardTest : public ::testing::Test {
+class WizardTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
 
     void SetUp() override {
-        CreateDirectoryA(temp.c_str(), nullptr);
-        CreateDirectoryA((project).c_str(), nullptr);
+        SetupFixture::SetUp();
+        CreateDirectoryA(project.c_str(), nullptr);
         CreateDirectoryA((project + "\\payload").c_str(), nullptr);
     }
     // A setup with the [Setup] keys and one payload file per name given.
@@ -564,7 +493,7 @@ TEST_F(WizardTest, ProgramGroupPageAndReadySummary) {
 TEST_F(WizardTest, LanguagePageAppliesTheChosenLanguage) {
     WriteFileBytes(project + "\\payload\\a.txt", "alpha");
     // A second language file: its texts differ from the English ones.
-    std::string french = ReadFileBytes(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");
+    std::string french = ReadFileBytes(kDemoLanguageFile);
     for (auto [from, to] :
          {std::pair<const char*, const char*>{"0=<AppName> <AppVersion> Installation",
                                               "0=Installation de <AppName>"},

@@ -1,6 +1,5 @@
 #include "SetupFiles.h"
 
-#include "Builder.h"
 #include "CabWriter.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
@@ -10,16 +9,22 @@
 
 #include <gtest/gtest.h>
 
-bool BuildTestSetup(const std::string& projectDir, const std::string& setupPath,
-                    bool requireSetupFiles, mksetup::CheckLevel checks) {
+mksetup::BuildReport BuildSetupFile(const std::string& projectDir, const std::string& setupPath,
+                                    bool requireSetupFiles, const std::string& stubPath,
+                                    mksetup::CheckLevel checks) {
     mksetup::BuildOptions o;
     o.checks = checks;
     o.projectDir = projectDir;
     o.outputPath = setupPath;
-    o.stubPath = QV_SETUPSTUB_PATH;
+    o.stubPath = stubPath;
     o.requireSetupFiles = requireSetupFiles;
+    return mksetup::BuildSetup(o);
+}
+
+bool BuildTestSetup(const std::string& projectDir, const std::string& setupPath,
+                    bool requireSetupFiles, mksetup::CheckLevel checks) {
     try {
-        mksetup::BuildSetup(o);
+        BuildSetupFile(projectDir, setupPath, requireSetupFiles, QV_SETUPSTUB_PATH, checks);
         return true;
     } catch (const std::exception& e) {
         ADD_FAILURE() << "mksetup: " << e.what();
@@ -48,14 +53,9 @@ void RewriteSetupIni(const std::string& setupPath,
     WriteFileBytes(dir + "\\qvsetup.ini", ini);
 
     std::vector<mksetup::CabEntry> entries;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            entries.push_back({dir + "\\" + fd.cFileName, fd.cFileName});
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    for (const std::string& name : ListFiles(dir))
+        entries.push_back({dir + "\\" + name, name});
+    ASSERT_FALSE(entries.empty());
     const std::string newCab = work / "new.cab";
     mksetup::WriteCabinet(newCab, entries);
     const std::string cabBytes = ReadFileBytes(newCab);
@@ -70,30 +70,4 @@ void SetIniValue(std::string& ini, const std::string& key, const std::string& va
     at += marker.size();
     size_t end = ini.find_first_of("\r\n", at);
     ini.replace(at, end == std::string::npos ? std::string::npos : end - at, value);
-}
-
-void SetFileTimeLocal(const std::string& path, int y, int mo, int d, int h, int mi, int s) {
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(y);
-    st.wMonth = static_cast<WORD>(mo);
-    st.wDay = static_cast<WORD>(d);
-    st.wHour = static_cast<WORD>(h);
-    st.wMinute = static_cast<WORD>(mi);
-    st.wSecond = static_cast<WORD>(s);
-    FILETIME local, utc;
-    ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
-    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
-    HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot open " << path;
-    BOOL ok = SetFileTime(f, nullptr, nullptr, &utc);
-    CloseHandle(f);
-    ASSERT_TRUE(ok) << "cannot set the time of " << path;
-}
-
-unsigned long long FileWriteTime(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA a;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
-    return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) |
-           a.ftLastWriteTime.dwLowDateTime;
 }

@@ -1,14 +1,23 @@
-// Building and reshaping setup files for end-to-end tests.
+// Building and reshaping setup files for end-to-end tests, and the folders of one case.
 #pragma once
 
+#include "Builder.h"
 #include "Diagnostics.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-// Builds projectDir into setupPath with the freshly built runtime. Fails the test
-// (and returns false) when the builder refuses. A deliberately broken project, which
-// the builder's checks would refuse, is built with the checks off.
+// Builds projectDir into setupPath with the freshly built runtime (or the program at
+// stubPath); throws the builder's error. A deliberately broken project, which the
+// builder's checks would refuse, is built with the checks off.
+mksetup::BuildReport BuildSetupFile(const std::string& projectDir, const std::string& setupPath,
+                                    bool requireSetupFiles = true,
+                                    const std::string& stubPath = QV_SETUPSTUB_PATH,
+                                    mksetup::CheckLevel checks = mksetup::CheckLevel::Normal);
+// The same, but a refusal fails the test (and returns false).
 bool BuildTestSetup(const std::string& projectDir, const std::string& setupPath,
                     bool requireSetupFiles = true,
                     mksetup::CheckLevel checks = mksetup::CheckLevel::Normal);
@@ -22,8 +31,14 @@ void RewriteSetupIni(const std::string& setupPath,
 // Replaces the text between "key=" and the end of its line in an INI text.
 void SetIniValue(std::string& ini, const std::string& key, const std::string& value);
 
-// Sets a file's last-write time (local time, given as y m d h m s; even seconds survive
-// the cabinets' DOS time format exactly). Fails the test when it cannot.
-void SetFileTimeLocal(const std::string& path, int y, int mo, int d, int h, int mi, int s);
-// A file's last-write time as a 64-bit count of 100 ns units (UTC).
-unsigned long long FileWriteTime(const std::string& path);
+// The places of one end-to-end case, all in one scratch folder: the TEMP its setups run
+// with (created before the test), the project and the setup file.
+class SetupFixture : public ::testing::Test {
+  protected:
+    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
+
+    ScratchDir work;
+    std::string temp = work / "temp";
+    std::string project = work / "project";
+    std::string setup = work / "setup.exe";
+};

@@ -1,8 +1,11 @@
 #include "SetupRunner.h"
 
 #include "TestSupport.h"
+#include "WindowText.h"
 
-#include <cstring>
+#include <gtest/gtest.h>
+
+#include <memory>
 
 std::string MakeBitmapFile(int width, int height) {
     const int rowSize = (width * 3 + 3) & ~3;
@@ -50,72 +53,72 @@ void WriteMinimalProject(const std::string& projectDir, const std::string& setup
     WriteFileBytes(projectDir + "\\setup\\qvwizard.bmp", MakeBitmapFile(16, 32));
     WriteFileBytes(projectDir + "\\setup\\qvheader.bmp", MakeBitmapFile(8, 8));
     // The demo's complete English texts, so that tests see the real messages.
-    WriteFileBytes(projectDir + "\\setup\\Englishqv.lng",
-                   ReadFileBytes(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng"));
+    WriteFileBytes(projectDir + "\\setup\\Englishqv.lng", ReadFileBytes(kDemoLanguageFile));
+}
+
+StartedProgram::StartedProgram(const std::string& path, const std::string& args,
+                               const Environment& environment, DWORD creationFlags, UINT killCode)
+    : killCode_(killCode) {
+    std::vector<std::unique_ptr<ScopedEnvironment>> scoped;
+    for (const auto& [name, value] : environment)
+        scoped.push_back(std::make_unique<ScopedEnvironment>(name, value));
+    std::string cmd = "\"" + path + "\"" + (args.empty() ? "" : " " + args);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                        nullptr, &si, &pi_)) {
+        ADD_FAILURE() << "cannot start " << path << " (error " << GetLastError() << ")";
+        pi_ = {};
+    }
+}
+
+StartedProgram::~StartedProgram() {
+    Kill();
+}
+
+bool StartedProgram::Exited() const {
+    return Started() && WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+std::optional<DWORD> StartedProgram::WaitExit(DWORD timeoutMs) const {
+    if (!Started() || WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+}
+
+void StartedProgram::Kill() {
+    if (!Started()) return;
+    if (!Exited()) {
+        TerminateProcess(pi_.hProcess, killCode_);
+        WaitForSingleObject(pi_.hProcess, 10000);
+    }
+    CloseHandle(pi_.hProcess);
+    CloseHandle(pi_.hThread);
+    pi_ = {};
+}
+
+StartedProgram::Environment TempAt(const std::string& folder) {
+    return {{"TEMP", folder}, {"TMP", folder}};
 }
 
 namespace {
 
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialogOfProcess(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::string WindowText(HWND wnd) {
-    int n = static_cast<int>(SendMessageA(wnd, WM_GETTEXTLENGTH, 0, 0));
-    std::string s(n + 1, '\0');
-    SendMessageA(wnd, WM_GETTEXT, n + 1, reinterpret_cast<LPARAM>(s.data()));
-    s.resize(std::strlen(s.c_str()));
-    return s;
-}
-
-BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    // The message text is the static control that carries text (the icon's has none).
-    if (_stricmp(cls, "Static") == 0) {
-        std::string t = WindowText(child);
-        if (!t.empty()) *reinterpret_cast<std::string*>(param) = t;
-    }
-    return TRUE;
-}
-
-BOOL CALLBACK CollectButtons(HWND child, LPARAM param) {
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (_stricmp(cls, "Button") == 0 && IsWindowVisible(child))
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
-    return TRUE;
-}
-
+// Reads the box, then clicks the button answer chooses (the first one by default).
 SeenBox AnswerBox(HWND box, std::vector<std::string> tempFiles, const BoxAnswer& answer) {
     SeenBox seen;
-    seen.caption = WindowText(box);
+    seen.caption = TextOf(box);
     seen.owner = GetWindow(box, GW_OWNER);
     seen.setupTempFiles = std::move(tempFiles);
-    EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&seen.text));
-    std::vector<HWND> buttons;
-    EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
+    seen.text = BoxText(box);
+    const std::vector<HWND> buttons = BoxButtonWindows(box);
     for (HWND b : buttons)
-        seen.buttons.push_back(WindowText(b));
+        seen.buttons.push_back(TextOf(b));
     HWND button = buttons.empty() ? nullptr : buttons.front();
     if (answer) {
-        std::string want = answer(seen);
-        for (HWND b : buttons)
-            if (!want.empty() && WindowText(b) == want) button = b;
+        const std::string want = answer(seen);
+        if (HWND chosen = want.empty() ? nullptr : BoxButton(box, want)) button = chosen;
     }
     if (button)
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
@@ -131,78 +134,30 @@ SeenBox ReadAndAnswerBox(HWND box, const BoxAnswer& answer) {
     return AnswerBox(box, {}, answer);
 }
 
-std::vector<std::string> BoxButtons(HWND box) {
-    std::vector<HWND> buttons;
-    EnumChildWindows(box, CollectButtons, reinterpret_cast<LPARAM>(&buttons));
-    std::vector<std::string> texts;
-    for (HWND b : buttons)
-        texts.push_back(WindowText(b));
-    return texts;
-}
-
 SetupRun RunSetup(const std::string& setupPath, const std::string& args, const std::string& tempDir,
                   DWORD timeoutMs, const BoxAnswer& answer) {
     SetupRun run;
-    TempEnvironment env(tempDir);
-    std::string cmd = "\"" + setupPath + "\"" + (args.empty() ? "" : " " + args);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(setupPath.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << setupPath << " (error " << GetLastError() << ")";
-        return run;
-    }
+    StartedProgram program(setupPath, args, TempAt(tempDir));
+    if (!program.Started()) return run;
     const DWORD start = GetTickCount();
     HWND lastAnswered = nullptr;
-    for (;;) {
-        DWORD w = WaitForSingleObject(pi.hProcess, 50);
-        if (w == WAIT_OBJECT_0) break;
-        BoxSearch s{pi.dwProcessId, nullptr};
-        EnumWindows(FindDialogOfProcess, reinterpret_cast<LPARAM>(&s));
-        if (s.found && s.found != lastAnswered) {
+    std::optional<DWORD> code;
+    while (!(code = program.WaitExit(50))) {
+        HWND box = FindProcessWindow(program.Id(), "#32770");
+        if (box && box != lastAnswered) {
             std::vector<std::string> files;
             for (const std::string& d : ListFolders(tempDir, "QVTMP"))
                 for (const std::string& f : ListFiles(tempDir + "\\" + d))
                     files.push_back(f);
-            run.boxes.push_back(AnswerBox(s.found, files, answer));
-            lastAnswered = s.found;
+            run.boxes.push_back(AnswerBox(box, files, answer));
+            lastAnswered = box;
         }
         if (GetTickCount() - start > timeoutMs) {
             run.timedOut = true;
-            TerminateProcess(pi.hProcess, 0xDEAD);
-            WaitForSingleObject(pi.hProcess, 5000);
+            program.Kill();
             break;
         }
     }
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    run.exitCode = code;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    run.exitCode = code.value_or(0xDEAD);
     return run;
-}
-
-std::vector<std::string> ListFolders(const std::string& dir, const std::string& prefix) {
-    std::vector<std::string> out;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\" + prefix + "*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) out.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return out;
-}
-
-std::vector<std::string> ListFiles(const std::string& dir) {
-    std::vector<std::string> out;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) out.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return out;
 }

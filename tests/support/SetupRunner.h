@@ -1,11 +1,16 @@
-// Starts real setup programs the way a user would and watches what they show.
+// Starts real setup programs (and other programs) the way a user would and watches
+// what they show.
 #pragma once
+
+#include "WindowText.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A tiny valid 24-bit bitmap file.
@@ -15,6 +20,35 @@ std::string MakeBitmapFile(int width, int height);
 // body (AppName "Test Product" and AppVersion "1.0" unless it sets them), the
 // setup folder with both pictures and the English language file.
 void WriteMinimalProject(const std::string& projectDir, const std::string& setupBody = "");
+
+// A program the test started: "path" args, with environment variables set for it (and
+// whatever it starts) only. Fails the test when it cannot be started; killed with
+// killCode when it still runs as the object goes away.
+class StartedProgram {
+  public:
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+    StartedProgram(const std::string& path, const std::string& args,
+                   const Environment& environment = {}, DWORD creationFlags = 0,
+                   UINT killCode = 0xDEAD);
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    bool Started() const { return pi_.hProcess != nullptr; }
+    DWORD Id() const { return pi_.dwProcessId; }
+    bool Exited() const;
+    // The exit code once the program ended within timeoutMs; nothing while it runs.
+    std::optional<DWORD> WaitExit(DWORD timeoutMs) const;
+    // Kills it (if it still runs) and waits until it is gone.
+    void Kill();
+
+  private:
+    PROCESS_INFORMATION pi_{};
+    UINT killCode_;
+};
+
+// The environment that points TEMP and TMP at a folder.
+StartedProgram::Environment TempAt(const std::string& folder);
 
 // A message box that a setup process showed.
 struct SeenBox {
@@ -45,11 +79,3 @@ SetupRun RunSetup(const std::string& setupPath, const std::string& args, const s
 // Reads a box's texts and answers it as RunSetup does (for boxes of other processes
 // than the one RunSetup started).
 SeenBox ReadAndAnswerBox(HWND box, const BoxAnswer& answer);
-
-// The texts of a box's push buttons, in window order.
-std::vector<std::string> BoxButtons(HWND box);
-
-// Folders in dir whose names start with prefix.
-std::vector<std::string> ListFolders(const std::string& dir, const std::string& prefix);
-// Names of the files (not folders) directly in dir.
-std::vector<std::string> ListFiles(const std::string& dir);

@@ -2,6 +2,7 @@
 
 #include "FileIo.h"
 
+#include <shlobj.h>
 #include <windows.h>
 
 #include <atomic>
@@ -14,6 +15,26 @@ std::string GetEnv(const char* name, bool& present) {
     DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
     present = n > 0 && n < sizeof buf;
     return present ? std::string(buf, n) : std::string();
+}
+
+WIN32_FILE_ATTRIBUTE_DATA Attributes(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d);
+    return d;
+}
+
+// Names matching the pattern that pass the filter, in the order the system lists them.
+template <class Keep> std::vector<std::string> Find(const std::string& pattern, Keep keep) {
+    std::vector<std::string> out;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        const std::string n = fd.cFileName;
+        if (n != "." && n != ".." && keep(fd)) out.push_back(n);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return out;
 }
 } // namespace
 
@@ -65,6 +86,12 @@ std::string ReadFileBytes(const std::string& path) {
     return data;
 }
 
+std::string MakeSource(const ScratchDir& dir, const std::string& name, const std::string& data) {
+    const std::string path = dir / ("src_" + name);
+    WriteFileBytes(path, data);
+    return path;
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
     std::string s(size, '\0');
     uint32_t x = seed ? seed : 1;
@@ -81,22 +108,87 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::string> ListMatching(const std::string& pattern) {
+    return Find(pattern, [](const WIN32_FIND_DATAA&) { return true; });
+}
+
+std::vector<std::string> ListFolders(const std::string& dir, const std::string& prefix) {
+    return Find(dir + "\\" + prefix + "*", [](const WIN32_FIND_DATAA& fd) {
+        return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    });
+}
+
+std::vector<std::string> ListFiles(const std::string& dir) {
+    return Find(dir + "\\*", [](const WIN32_FIND_DATAA& fd) {
+        return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    });
+}
+
+uint64_t Ticks(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+uint64_t FileWriteTime(const std::string& path) {
+    return Ticks(Attributes(path).ftLastWriteTime);
+}
+
+uint64_t FileCreationTime(const std::string& path) {
+    return Ticks(Attributes(path).ftCreationTime);
+}
+
+void SetFileTimeLocal(const std::string& path, int y, int mo, int d, int h, int mi, int s) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(mo);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(h);
+    st.wMinute = static_cast<WORD>(mi);
+    st.wSecond = static_cast<WORD>(s);
+    FILETIME local, utc;
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &local));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    HANDLE f = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot open " << path;
+    BOOL ok = SetFileTime(f, nullptr, nullptr, &utc);
+    CloseHandle(f);
+    ASSERT_TRUE(ok) << "cannot set the time of " << path;
+}
+
+std::string ShellPath(int csidl) {
+    char buf[MAX_PATH] = {};
+    return SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK ? buf : "";
+}
+
+std::string UniqueName(const std::string& prefix) {
+    static std::atomic<unsigned> serial{0};
+    return prefix + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
+           "-" + std::to_string(++serial);
+}
+
 bool SixtyFourBitWindows() {
     if (sizeof(void*) == 8) return true;
     BOOL wow = FALSE;
     return IsWow64Process(GetCurrentProcess(), &wow) && wow;
 }
 
-TempEnvironment::TempEnvironment(const std::string& folder) {
-    oldTemp_ = GetEnv("TEMP", hadTemp_);
-    oldTmp_ = GetEnv("TMP", hadTmp_);
-    SetEnvironmentVariableA("TEMP", folder.c_str());
-    SetEnvironmentVariableA("TMP", folder.c_str());
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-TempEnvironment::~TempEnvironment() {
-    SetEnvironmentVariableA("TEMP", hadTemp_ ? oldTemp_.c_str() : nullptr);
-    SetEnvironmentVariableA("TMP", hadTmp_ ? oldTmp_.c_str() : nullptr);
+std::string EnvironmentText(const char* name) {
+    bool present = false;
+    return GetEnv(name, present);
+}
+
+ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value)
+    : name_(name) {
+    old_ = GetEnv(name.c_str(), had_);
+    SetEnvironmentVariableA(name.c_str(), value.c_str());
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
 SeededRng::SeededRng(uint32_t seed) : x_(seed * 2654435761u + 0x9E3779B9u) {

@@ -1,5 +1,6 @@
 // [Extensions] records against the real registry of the Wine prefix and a real
 // uninstall record.
+#include "SystemState.h"
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "items/ItemHandlers.h"
@@ -16,13 +17,10 @@ namespace {
 const std::string kExplorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.";
 const std::string kClasses = "SOFTWARE\\Classes\\";
 
-// The key's default value, or "-" when the key is missing.
+// The key's default value, or "-" when the key or the value is missing.
 std::string Default(HKEY root, const std::string& key) {
-    TRegistry reg;
-    reg.SetRootKey(root);
-    std::string v = "-";
-    if (reg.OpenKeyReadOnly(key)) reg.ReadString("", v);
-    return v;
+    const RegValue v = ReadRegValue(root, key, "");
+    return v.present ? v.text : "-";
 }
 
 class Associations : public ::testing::Test {
@@ -31,8 +29,7 @@ class Associations : public ::testing::Test {
         ctx_.SetupTempDir = temp_.Path();
         ctx_.Wizard.Edit1 = "C:\\Prog";
         ctx_.Prompt = &prompt_;
-        ctx_.Language =
-            std::make_unique<TIniFile>(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");
+        ctx_.Language = std::make_unique<TIniFile>(kDemoLanguageFile);
         OpenUninstallRecord(ctx_);
     }
     ~Associations() override {
@@ -48,19 +45,12 @@ class Associations : public ::testing::Test {
         }
     }
     // The record's RegistryKeys, each followed by "|".
-    std::string Recorded() {
-        const std::string path = temp_ / "qvuninstall.ini";
-        FlushRecordFile(path);
-        std::string out;
-        for (const std::string& k : RecordKeys(path, "RegistryKeys"))
-            out += RecordValue(path, "RegistryKeys", k) + "|";
-        return out;
-    }
+    std::string Recorded() { return RecordedText(temp_ / "qvuninstall.ini", "RegistryKeys"); }
 
     ScratchDir temp_;
     RecordingPrompt prompt_;
     RunContext ctx_;
-    std::string ext_ = "qvt" + std::to_string(GetCurrentProcessId() * 1000 + GetTickCount() % 1000);
+    std::string ext_ = UniqueName("qvt");
 };
 
 TEST_F(Associations, ClassKeysGoToTheInstallationsRootAndUserOverridesAreDropped) {

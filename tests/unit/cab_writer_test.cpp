@@ -2,7 +2,6 @@
 // one folder, dates/times/attributes of the sources, failures, sets, history across
 // blocks and the checksums.
 #include "CabWriter.h"
-#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
 
@@ -75,19 +74,7 @@ void DosTimeOf(const std::string& path, WORD& date, WORD& time) {
     ASSERT_TRUE(FileTimeToDosDateTime(&local, &date, &time));
 }
 
-std::vector<std::string> FilesMatching(const std::string& pattern) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string n = fd.cFileName;
-        if (n != "." && n != "..") names.push_back(n);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
-}
-
+// Named exactly as given: the folder listings below expect these names alone.
 std::string Source(const ScratchDir& dir, const std::string& name, const std::string& data) {
     std::string p = dir / name;
     WriteFileBytes(p, data);
@@ -193,7 +180,7 @@ TEST(CabWriter, MissingSourceFailsAndLeavesNoFiles) {
     }
     EXPECT_FALSE(PathExists(cab));
     // Only the source remains: no cabinet, no temporary files.
-    EXPECT_EQ(FilesMatching(dir / "*"), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(ListMatching(dir / "*"), (std::vector<std::string>{"a"}));
 }
 
 TEST(CabWriter, UnwritableCabinetFails) {
@@ -207,7 +194,7 @@ TEST(CabWriter, UnwritableCabinetFails) {
         EXPECT_EQ(m.find('\n'), std::string::npos) << m;
         EXPECT_NE(m.find("x.cab"), std::string::npos) << m;
     }
-    EXPECT_EQ(FilesMatching(dir / "*"), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(ListMatching(dir / "*"), (std::vector<std::string>{"a"}));
 }
 
 TEST(CabWriter, ExistingCabinetIsReplaced) {
@@ -238,8 +225,8 @@ TEST(CabWriter, BigFileRoundTrip) {
     TSTCabReader reader;
     reader.ExtractFiles(cab, dir / "out");
     EXPECT_TRUE(ReadFileBytes(dir / "out\\big.bin") == data);
-    EXPECT_EQ(FilesMatching(dir / "*.tmp"), std::vector<std::string>{});
-    EXPECT_EQ(FilesMatching(dir / "fci*"), std::vector<std::string>{});
+    EXPECT_EQ(ListMatching(dir / "*.tmp"), std::vector<std::string>{});
+    EXPECT_EQ(ListMatching(dir / "fci*"), std::vector<std::string>{});
 }
 
 TEST(CabWriter, MultiCabinetSetRespectsMaximumSize) {

@@ -4,7 +4,6 @@
 // uninstaller appends its command line to %TEMP%\fake-uninstaller.log.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "config/IniFile.h"
 #include "engine/Commands.h"
 #include "platform/FileUtil.h"
 #include "platform/ProcessStart.h"
@@ -16,7 +15,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,14 +75,12 @@ class CommandsTest : public ::testing::Test {
     }
     // The configuration and the language file, both in the setup temp folder.
     void Config(const Lines& commands) {
-        WriteFileBytes(setupTemp_ + "\\Englishqv.lng",
-                       "[Messages]\r\n29=The file %s is missing.\r\n");
-        ctx_.Language = std::make_unique<TIniFile>(setupTemp_ + "\\Englishqv.lng");
+        UseLanguage(ctx_, setupTemp_ + "\\Englishqv.lng",
+                    "[Messages]\r\n29=The file %s is missing.\r\n");
         std::string ini = "[Setup]\r\nAppName=Demo\r\nAppVersion=1.0\r\n[Commands]\r\n";
         for (size_t i = 0; i < commands.size(); ++i)
             ini += std::to_string(i) + "=" + commands[i] + "\r\n";
-        WriteFileBytes(setupTemp_ + "\\qvsetup.ini", ini);
-        ctx_.Config = std::make_unique<TIniFile>(setupTemp_ + "\\qvsetup.ini");
+        UseConfig(ctx_, setupTemp_ + "\\qvsetup.ini", ini);
     }
     // The command lines the fake program was started with, since the last call.
     Lines Runs() {
@@ -102,11 +98,7 @@ class CommandsTest : public ::testing::Test {
     }
     // The values of a section of the uninstall record, in key order.
     Lines Recorded(const std::string& section) {
-        FlushRecordFile(ctx_.Record.UninstallRecordPath);
-        Lines out;
-        for (const std::string& key : RecordKeys(ctx_.Record.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, key));
-        return out;
+        return RecordedValues(ctx_.Record.UninstallRecordPath, section);
     }
 
     ScratchDir temp_;
@@ -297,12 +289,7 @@ TEST_F(CommandsTest, MissingDataFileCancelledOrNotFoundQuitsTheSetup) {
         prompt_.boxes.clear();
         prompt_.offered.clear();
         prompt_.answer = c.answer;
-        uint32_t code = 99;
-        try {
-            RunStartupCommands(ctx_);
-        } catch (const RunEndedForTest& e) {
-            code = e.code;
-        }
+        const uint32_t code = EndCodeOf([&] { RunStartupCommands(ctx_); }).value_or(99);
         EXPECT_EQ(code, 0u);
         EXPECT_EQ(prompt_.offered, Lines{""});    // asked once, nothing left from before
         EXPECT_EQ(Runs(), Lines{Line("before")}); // the second record never ran

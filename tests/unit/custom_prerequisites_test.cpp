@@ -10,19 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
 
 namespace {
-
-// Answers in the order given, then No.
-struct ScriptedPrompt : RecordingPrompt {
-    int MessageBox(HWND owner, const std::string& text, const std::string& caption,
-                   UINT type) override {
-        RecordingPrompt::MessageBox(owner, text, caption, type);
-        return boxes.size() <= answers.size() ? answers[boxes.size() - 1] : IDNO;
-    }
-    std::vector<int> answers;
-};
 
 class CustomPrereq : public ::testing::Test {
   protected:
@@ -43,33 +33,28 @@ class CustomPrereq : public ::testing::Test {
     std::string Run(const std::string& text, std::vector<int> answers = {}, bool silent = false,
                     const char* setup = nullptr) {
         prompt_ = ScriptedPrompt();
-        prompt_.answers = std::move(answers);
-        WriteFileBytes(dir_ / "E.lng", "[Messages]\r\n5=M5\r\n9=M9 %s\r\n27=M27 %s\r\n28=M28\r\n");
-        WriteFileBytes(dir_ / "qvsetup.ini", "[Setup]\r\n" + SystemFacts().OsName + "=1\r\n" +
-                                                 (setup ? setup : "") + "[Prerequisites]\r\n" +
-                                                 text);
+        prompt_.answers.assign(answers.begin(), answers.end());
+        prompt_.otherwise = IDNO;
         RunContext ctx;
+        UseLanguage(ctx, dir_ / "E.lng",
+                    "[Messages]\r\n5=M5\r\n9=M9 %s\r\n27=M27 %s\r\n28=M28\r\n");
+        UseConfig(ctx, dir_ / "qvsetup.ini",
+                  "[Setup]\r\n" + SystemFacts().OsName + "=1\r\n" + (setup ? setup : "") +
+                      "[Prerequisites]\r\n" + text);
         ctx.Prompt = &prompt_;
         ctx.Silent = silent;
         ctx.Is64 = is64_;
         ctx.Admin = true;
         ctx.SetupTempDir = dir_.Path();
         ctx.Lang.TitleCaption = "Title";
-        ctx.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
-        ctx.Language = std::make_unique<TIniFile>(dir_ / "E.lng");
         ObserveRunEnd(ctx);
-        std::string result = "-1";
-        try {
-            setup ? RunRequirementChecks(ctx) : CheckCustomPrerequisite(ctx, text);
-        } catch (const RunEndedForTest& end) {
-            result = std::to_string(end.code);
-        }
-        for (const Box& box : prompt_.boxes) // the texts shown, joined by "|"
-            result += (&box == &prompt_.boxes[0] ? " " : "|") + box.text;
-        return result;
+        const std::optional<uint32_t> end = EndCodeOf(
+            [&] { setup ? RunRequirementChecks(ctx) : CheckCustomPrerequisite(ctx, text); });
+        // The exit code and the texts shown.
+        return (end ? std::to_string(*end) : "-1") +
+               (prompt_.shown.empty() ? "" : " " + prompt_.shown);
     }
-    std::string key_ = "Software\\QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(GetTickCount());
+    std::string key_ = UniqueName("Software\\QVTest-");
     ScratchDir dir_;
     ScriptedPrompt prompt_;
     bool is64_ = false; // the setup's 64-bit mark

@@ -1,3 +1,4 @@
+#include "SystemState.h"
 #include "TestSupport.h"
 #include "platform/FileUtil.h"
 #include "run/RunContext.h"
@@ -16,24 +17,9 @@ const char kShell[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\S
 // Read on its own, without the accessor the runtime uses; empty when absent.
 std::string RegText(HKEY root, const char* key, const char* name, bool view64,
                     bool* present = nullptr) {
-    HKEY k;
-    std::string out;
-    if (present) *present = false;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : kRuntimeView), &k))
-        return out;
-    char buf[1024];
-    DWORD size = sizeof buf, type = 0;
-    if (RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) == 0) {
-        out.assign(buf, size && buf[size - 1] == 0 ? size - 1 : size);
-        if (present) *present = true;
-    }
-    RegCloseKey(k);
-    return out;
-}
-
-std::string ShellPath(int csidl) {
-    char buf[MAX_PATH] = {};
-    return SHGetFolderPathA(nullptr, csidl, nullptr, 0, buf) == S_OK ? buf : "";
+    const RegValue v = ReadRegValue(root, key, name, view64 ? KEY_WOW64_64KEY : kRuntimeView);
+    if (present) *present = v.present;
+    return v.text;
 }
 
 } // namespace

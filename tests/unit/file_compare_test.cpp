@@ -1,6 +1,5 @@
 // The newer-file comparison (versions, else times), file dates, and the release of a
 // library before it is replaced, with the containment of faults inside it.
-#include "SetupFiles.h"
 #include "TestSupport.h"
 #include "engine/FilePlacement.h"
 #include "platform/ContainedCall.h"
@@ -21,10 +20,6 @@ namespace {
 
 void SetWriteTime(const std::string& path, int year) {
     SetFileTimeLocal(path, year, 5, 6, 12, 0, 0);
-}
-
-uint64_t Ticks(const FILETIME& f) {
-    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
 std::array<uint32_t, 4> Parts(const std::string& v) {

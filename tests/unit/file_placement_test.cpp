@@ -2,7 +2,8 @@
 // cabinets, a configuration with [Files] records, and a prompt that answers with
 // scripted buttons.
 #include "CabWriter.h"
-#include "SetupFiles.h"
+#include "SystemState.h"
+#include "TestContext.h"
 #include "TestSupport.h"
 #include "config/IniFile.h"
 #include "engine/FilePlacement.h"
@@ -17,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,49 +28,6 @@ namespace {
 void SetWriteTime(const std::string& path, int year, int month, int day) {
     SetFileTimeLocal(path, year, month, day, 10, 0, 0);
 }
-
-struct RunEndedForTest {
-    uint32_t code;
-};
-
-struct Box {
-    std::string text, caption;
-    UINT type;
-};
-
-// Answers message boxes and overwrite questions from scripts; a question without a
-// scripted answer fails the test and aborts, so a wrong path cannot loop.
-class ScriptedPrompt : public IUserPrompt {
-  public:
-    int MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) override {
-        boxes.push_back({text, caption, type});
-        if (onBox) onBox(boxes.size());
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected box: " << text;
-            return IDABORT;
-        }
-        int a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    OverwriteAnswer AskOverwrite(HWND, const std::string& text,
-                                 const std::string& caption) override {
-        questions.push_back(text);
-        questionCaptions.push_back(caption);
-        if (overwrite.empty()) {
-            ADD_FAILURE() << "unexpected overwrite question: " << text;
-            return OverwriteAnswer::No;
-        }
-        OverwriteAnswer a = overwrite.front();
-        overwrite.pop_front();
-        return a;
-    }
-    std::deque<int> answers;
-    std::deque<OverwriteAnswer> overwrite;
-    std::vector<Box> boxes;
-    std::vector<std::string> questions, questionCaptions;
-    std::function<void(size_t)> onBox; // called with the box's number before it is answered
-};
 
 struct Item {
     Item(std::string d = "", std::string c = "", std::string m = "OVERWRITE", std::string f = "Yes")
@@ -84,16 +43,6 @@ struct Item {
     size_t cutCabinetTo = std::string::npos; // keep only this many bytes of it
 };
 
-uint64_t Ticks(const FILETIME& f) {
-    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
-}
-
-FILETIME LastWrite(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &d);
-    return d.ftLastWriteTime;
-}
-
 std::string NameOf(const std::string& path) {
     return path.substr(path.rfind('\\') + 1);
 }
@@ -107,7 +56,7 @@ class PlacementTest : public ::testing::Test {
         ctx_.SetupTempDir = Temp();
         ctx_.SetupFile = dir_ / "setup.exe";
         ctx_.Prompt = &prompt_;
-        ctx_.Terminate = [](uint32_t c) { throw RunEndedForTest{c}; };
+        ObserveRunEnd(ctx_);
         ctx_.Lang.TitleCaption = "Demo Setup";
         ctx_.UninstallOn = true;
         ctx_.Record.UninstallRecordPath = Temp() + "\\qvuninstall.ini";
@@ -117,10 +66,9 @@ class PlacementTest : public ::testing::Test {
                 positions_.push_back(ctx_.View.ProgressBar1);
             if (onView_) onView_();
         };
-        WriteFileBytes(dir_ / "Englishqv.lng",
-                       "[Messages]\r\n0=Demo Setup\r\n1=Cancel the setup?\r\n"
-                       "12=Overwrite %s?\r\n13=Cannot create %s\r\n14=Cannot place %s\r\n");
-        ctx_.Language = std::make_unique<TIniFile>(dir_ / "Englishqv.lng");
+        UseLanguage(ctx_, dir_ / "Englishqv.lng",
+                    "[Messages]\r\n0=Demo Setup\r\n1=Cancel the setup?\r\n"
+                    "12=Overwrite %s?\r\n13=Cannot create %s\r\n14=Cannot place %s\r\n");
     }
 
     std::string Temp() const { return dir_ / "tmp"; }
@@ -158,45 +106,35 @@ class PlacementTest : public ::testing::Test {
         }
         WriteFileBytes(ctx_.SetupFile, setup);
         int total = totalFiles < 0 ? static_cast<int>(items.size()) : totalFiles;
-        WriteFileBytes(Temp() + "\\qvsetup.ini",
-                       "[Setup]\r\nTotalFiles=" + std::to_string(total) + "\r\n" + files + extra);
-        ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini");
+        UseConfig(ctx_, Temp() + "\\qvsetup.ini",
+                  "[Setup]\r\nTotalFiles=" + std::to_string(total) + "\r\n" + files + extra);
         ctx_.PayloadOffset = kFiller;
     }
 
     // qvsetup.ini with the given TotalFiles and [Files] lines as they stand (any keys,
     // in any order); the payload starts at kFiller.
     void Configure(int64_t totalFiles, const std::string& filesLines) {
-        WriteFileBytes(Temp() + "\\qvsetup.ini",
-                       "[Setup]\r\nTotalFiles=" + std::to_string(totalFiles) + "\r\n[Files]\r\n" +
-                           filesLines);
-        ctx_.Config = std::make_unique<TIniFile>(Temp() + "\\qvsetup.ini");
+        UseConfig(ctx_, Temp() + "\\qvsetup.ini",
+                  "[Setup]\r\nTotalFiles=" + std::to_string(totalFiles) + "\r\n[Files]\r\n" +
+                      filesLines);
         ctx_.PayloadOffset = kFiller;
     }
 
     // Runs the phase; the exit code when the run was ended, else -1.
     int64_t Run(PlacementResult* result = nullptr) {
-        try {
+        const std::optional<uint32_t> end = EndCodeOf([&] {
             PlacementResult r = PlaceFiles(ctx_);
             if (result) *result = r;
-        } catch (const RunEndedForTest& e) {
-            return e.code;
-        }
-        return -1;
+        });
+        return end ? int64_t(*end) : -1;
     }
 
     std::string Recorded(const std::string& section, int key) {
-        char buf[1024];
-        GetPrivateProfileStringA(section.c_str(), std::to_string(key).c_str(), "<none>", buf,
-                                 sizeof buf, ctx_.Record.UninstallRecordPath.c_str());
-        return buf;
+        return IniValue(ctx_.Record.UninstallRecordPath, section, std::to_string(key), "<none>");
     }
 
     std::string Others(int key) {
-        char buf[1024];
-        GetPrivateProfileStringA("Others", std::to_string(key).c_str(), "<none>", buf, sizeof buf,
-                                 (Temp() + "\\qvsetup.ini").c_str());
-        return buf;
+        return IniValue(Temp() + "\\qvsetup.ini", "Others", std::to_string(key), "<none>");
     }
 
     // The setup file was closed before the run ended: it can be deleted (an open
@@ -231,7 +169,7 @@ TEST_F(PlacementTest, PlacesFilesByteIdenticalWithTheCabinetsDate) {
     EXPECT_EQ(ReadFileBytes(D("a.txt")), "hello\r\n");
     EXPECT_EQ(ReadFileBytes(D("sub\\deeper\\big.bin")), big);
     EXPECT_TRUE(PathExists(D("empty.dat")));
-    EXPECT_EQ(Ticks(LastWrite(D("sub\\deeper\\big.bin"))), Ticks(LastWrite(dir_ / "src\\big.bin")));
+    EXPECT_EQ(FileWriteTime(D("sub\\deeper\\big.bin")), FileWriteTime(dir_ / "src\\big.bin"));
     EXPECT_EQ(ctx_.PayloadOffset, kFiller + Sum(cabSizes_));
     EXPECT_FALSE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
@@ -371,7 +309,7 @@ class ExistModeTest : public PlacementTest {
         FILETIME local;
         SystemTimeToFileTime(&st, &local);
         LocalFileTimeToFileTime(&local, &expected);
-        return ReadFileBytes(D(rel)) == content && Ticks(LastWrite(D(rel))) == Ticks(expected);
+        return ReadFileBytes(D(rel)) == content && FileWriteTime(D(rel)) == Ticks(expected);
     }
 };
 
@@ -521,7 +459,7 @@ TEST_F(ExistModeTest, IfNewerComparesVersionsFirst) {
     Build({{D("same.bin"), image, "OVERWRITE ONLY IF NEWER"},
            {D("lower.bin"), image, "OVERWRITE ONLY IF NEWER"}});
     ASSERT_EQ(Run(), -1);
-    EXPECT_NE(Ticks(LastWrite(D("same.bin"))), Ticks(LastWrite(dir_ / "src\\same.bin")));
+    EXPECT_NE(FileWriteTime(D("same.bin")), FileWriteTime(dir_ / "src\\same.bin"));
     EXPECT_EQ(ReadFileBytes(D("lower.bin")), image);
     EXPECT_EQ(Recorded("Files", 0), D("lower.bin"));
 }

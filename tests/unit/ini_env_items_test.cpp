@@ -1,8 +1,8 @@
 // The [INI] and [Environments] handlers against real files, the real registry of
 // the Wine prefix and a real uninstall record.
+#include "SystemState.h"
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "config/IniFile.h"
 #include "items/ItemHandlers.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
@@ -12,7 +12,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,24 +29,16 @@ class IniEnvFixture : public ::testing::Test {
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
         ObserveRunEnd(ctx_);
-        WriteFileBytes(setupTemp_ / "qvsetup.ini",
-                       "[Setup]\r\nAppName=IniEnv\r\nAppVersion=1.0\r\nUninstall=1\r\n");
-        ctx_.Config = std::make_unique<TIniFile>(setupTemp_ / "qvsetup.ini");
-        const std::string lng = setupTemp_ / "Englishqv.lng";
-        WriteFileBytes(lng, ReadFileBytes(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng"));
-        ctx_.Language = std::make_unique<TIniFile>(lng);
+        UseConfig(ctx_, setupTemp_ / "qvsetup.ini",
+                  "[Setup]\r\nAppName=IniEnv\r\nAppVersion=1.0\r\nUninstall=1\r\n");
+        UseLanguage(ctx_, setupTemp_ / "Englishqv.lng", ReadFileBytes(kDemoLanguageFile));
         OpenUninstallRecord(ctx_);
     }
     ~IniEnvFixture() override { CloseUninstallRecord(ctx_); }
 
     // The values of a section of the record, in key order.
     std::vector<std::string> Recorded(const std::string& section) {
-        const std::string path = setupTemp_ / "qvuninstall.ini";
-        FlushRecordFile(path);
-        std::vector<std::string> out;
-        for (const std::string& key : RecordKeys(path, section))
-            out.push_back(RecordValue(path, section, key));
-        return out;
+        return RecordedValues(setupTemp_ / "qvuninstall.ini", section);
     }
     void ExpectNoFailure() {
         EXPECT_TRUE(ctx_.LogList.empty());
@@ -61,12 +52,6 @@ class IniEnvFixture : public ::testing::Test {
 };
 
 // ---------------------------------------------------------------- INI values
-
-std::string IniValue(const std::string& file, const char* section, const char* key) {
-    char buf[256] = {};
-    GetPrivateProfileStringA(section, key, "<absent>", buf, sizeof buf, file.c_str());
-    return buf;
-}
 
 using IniEnvIni = IniEnvFixture;
 
@@ -194,9 +179,10 @@ TEST_F(IniEnvIni, FailuresAreReportedAndNothingIsRecorded) {
 // One variable in the environment key the handler should use.
 class EnvVar {
   public:
-    EnvVar(bool system, const std::string& name) : name_(name) {
-        RegOpenKeyExA(system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                      system ? kSystemEnv : kUserEnv, 0, KEY_ALL_ACCESS, &key_);
+    EnvVar(bool system, const std::string& name)
+        : root_(system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
+          path_(system ? kSystemEnv : kUserEnv), name_(name) {
+        RegOpenKeyExA(root_, path_.c_str(), 0, KEY_ALL_ACCESS, &key_);
         Remove();
     }
     ~EnvVar() {
@@ -217,25 +203,21 @@ class EnvVar {
     }
     // The text, or "<absent>"; type receives the value's type.
     std::string Get(DWORD* type = nullptr) const {
-        char buf[1024] = {};
-        DWORD size = sizeof buf - 1, t = REG_NONE;
-        if (RegQueryValueExA(key_, name_.c_str(), nullptr, &t, reinterpret_cast<BYTE*>(buf),
-                             &size) != ERROR_SUCCESS)
-            return "<absent>";
-        if (type) *type = t;
-        return buf;
+        const RegValue v = ReadRegValue(root_, path_, name_, 0);
+        if (!v.present) return "<absent>";
+        if (type) *type = v.type;
+        return v.text.c_str();
     }
 
   private:
-    std::string name_;
+    HKEY root_;
+    std::string path_, name_;
     HKEY key_ = nullptr;
 };
 
-// A name no other test or run uses.
-std::string UniqueName(const char* tag) {
-    static int n = 0;
-    return "QVT_" + std::string(tag) + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-           std::to_string(++n);
+// A variable name no other test or run uses.
+std::string UniqueVariable(const char* tag) {
+    return UniqueName("QVT_" + std::string(tag) + "_");
 }
 
 using IniEnvEnvironment = IniEnvFixture;
@@ -264,7 +246,7 @@ TEST_F(IniEnvEnvironment, EachActionInTheUserOrSystemEnvironment) {
         ctx_.Admin = admin;
         ctx_.PerUser = false; // an all-users installation
         for (const Case& c : cases) {
-            const std::string name = UniqueName("ACT");
+            const std::string name = UniqueVariable("ACT");
             SCOPED_TRACE(name + " " + c.action + (admin ? " admin" : " user"));
             EnvVar var(admin, name), other(!admin, name);
             ASSERT_TRUE(var.Open() && other.Open());
@@ -290,7 +272,7 @@ TEST_F(IniEnvEnvironment, EachActionInTheUserOrSystemEnvironment) {
 }
 
 TEST_F(IniEnvEnvironment, RecordsOnlyWhenAskedAndEachEntryOnce) {
-    const std::string name = UniqueName("ONCE");
+    const std::string name = UniqueVariable("ONCE");
     EnvVar var(false, name);
     var.Set("a", REG_SZ);
     WriteEnvironmentItem(ctx_, name + "*?c*?APPEND*?Yes");
@@ -305,7 +287,7 @@ TEST_F(IniEnvEnvironment, RecordsOnlyWhenAskedAndEachEntryOnce) {
 }
 
 TEST_F(IniEnvEnvironment, WrongFieldCountsAreIgnored) {
-    const std::string name = UniqueName("COUNT");
+    const std::string name = UniqueVariable("COUNT");
     EnvVar var(false, name);
     for (const std::string& record : {name + "*?v*?OVERWRITE", name + "*?v*?OVERWRITE*?Yes*?Extra",
                                       name, std::string("*?*?*?"), std::string("*?*?*?*?")})
@@ -316,7 +298,7 @@ TEST_F(IniEnvEnvironment, WrongFieldCountsAreIgnored) {
 }
 
 TEST_F(IniEnvEnvironment, FailuresAreReportedAndTheRunGoesOn) {
-    const std::string number = UniqueName("DWORD");
+    const std::string number = UniqueVariable("DWORD");
     EnvVar numberVar(false, number);
     numberVar.SetNumber(7);
     ctx_.UserVariables = {"<QvEmpty>?"};
@@ -357,7 +339,7 @@ TEST_F(IniEnvEnvironment, FailuresAreReportedAndTheRunGoesOn) {
     EXPECT_TRUE(Recorded("Environment").empty());
 
     // The next record still works.
-    const std::string next = UniqueName("NEXT");
+    const std::string next = UniqueVariable("NEXT");
     EnvVar nextVar(false, next);
     WriteEnvironmentItem(ctx_, next + "*?v*?OVERWRITE*?Yes");
     EXPECT_EQ(nextVar.Get(), "v");

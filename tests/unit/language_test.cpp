@@ -2,15 +2,12 @@
 // the end of a run without any language file.
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "config/IniFile.h"
 #include "run/RunContext.h"
 #include "text/Language.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
-
-#include <memory>
 
 namespace {
 
@@ -23,22 +20,14 @@ class LanguageTest : public ::testing::Test {
         ctx_.Prompt = &prompt_;
         ObserveRunEnd(ctx_);
     }
-    void Config(const std::string& text) {
-        WriteFileBytes(dir_ / "qvsetup.ini", text);
-        ctx_.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
-    }
+    void Config(const std::string& text) { UseConfig(ctx_, dir_ / "qvsetup.ini", text); }
     // A language file whose title names the language and whose [Info] id is given.
     void Lang(const std::string& name, const std::string& id) {
         WriteFileBytes(dir_ / (name + "qv.lng"),
                        "[Info]\r\nid=" + id + "\r\n[Title]\r\n0=" + name + " title\r\n");
     }
     uint32_t EndCode() {
-        try {
-            ChooseLanguage(ctx_);
-        } catch (const RunEndedForTest& e) {
-            return e.code;
-        }
-        return 0xFFFFFFFF;
+        return EndCodeOf([&] { ChooseLanguage(ctx_); }).value_or(0xFFFFFFFF);
     }
     ScratchDir temp_; // the user's temporary folder during the test
     TempEnvironment env_{temp_.Path()};

@@ -4,6 +4,8 @@
 #include "Builder.h"
 #include "IniText.h"
 #include "Project.h"
+#include "SetupFiles.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 #include "package/CabSTComps.h"
 
@@ -17,25 +19,11 @@
 
 namespace {
 
+// The names in dir, sorted.
 std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string n = fd.cFileName;
-        if (n != "." && n != "..") names.push_back(n);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    std::vector<std::string> names = ListMatching(dir + "\\*");
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string Profile(const std::string& ini, const std::string& section, const std::string& key) {
-    char buf[4096];
-    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<absent>", buf, sizeof buf,
-                                       ini.c_str());
-    return std::string(buf, n);
 }
 
 std::vector<std::string> Split(const std::string& s, char sep) {
@@ -87,15 +75,9 @@ class MksetupTest : public ::testing::Test {
     }
 
     mksetup::BuildReport Build(bool requireSetupFiles = true) {
-        mksetup::BuildOptions o;
-        o.projectDir = project;
-        o.outputPath = output;
-        o.stubPath = stub;
-        o.requireSetupFiles = requireSetupFiles;
         // These projects are about the layout (pictures of random bytes, records the
         // runtime would drop); the checks of their contents have tests of their own.
-        o.checks = mksetup::CheckLevel::Off;
-        return mksetup::BuildSetup(o);
+        return BuildSetupFile(project, output, requireSetupFiles, stub, mksetup::CheckLevel::Off);
     }
 
     // Checks the frame of the built file and unpacks the setup cabinet and every
@@ -116,7 +98,7 @@ class MksetupTest : public ::testing::Test {
         Unpack(data.substr(t - s, s), setupDir);
         ini = setupDir + "\\qvsetup.ini";
         const uint32_t engine =
-            static_cast<uint32_t>(std::stoul(Profile(ini, "Setup", "EngineSize")));
+            static_cast<uint32_t>(std::stoul(IniValue(ini, "Setup", "EngineSize")));
         EXPECT_EQ(engine, report.engineSize);
         EXPECT_GE(engine, 400000u);
         EXPECT_TRUE(data.compare(0, stubBytes.size(), stubBytes) == 0) << "runtime at the front";
@@ -126,12 +108,12 @@ class MksetupTest : public ::testing::Test {
                 << "padding must be zeros";
         }
 
-        const int total = std::stoi(Profile(ini, "Setup", "TotalFiles"));
+        const int total = std::stoi(IniValue(ini, "Setup", "TotalFiles"));
         EXPECT_EQ(static_cast<uint32_t>(total), report.totalFiles);
         std::vector<FoundFile> found;
         uint64_t offset = engine;
         for (int i = 0; i < total; ++i) {
-            std::vector<std::string> f = Split(Profile(ini, "Files", std::to_string(i)), '?');
+            std::vector<std::string> f = Split(IniValue(ini, "Files", std::to_string(i)), '?');
             if (f.size() != 4) {
                 ADD_FAILURE() << "record " << i << " has " << f.size() << " fields";
                 break;
@@ -195,8 +177,8 @@ TEST_F(MksetupTest, LayoutOfABuiltSetupIsConsistent) {
 
     std::vector<FoundFile> files = Inspect(report);
     ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(Profile(ini, "Setup", "FilesSize"), std::to_string(report.filesSize));
-    EXPECT_EQ(Profile(ini, "Setup", "AppName"), "Demo");
+    EXPECT_EQ(IniValue(ini, "Setup", "FilesSize"), std::to_string(report.filesSize));
+    EXPECT_EQ(IniValue(ini, "Setup", "AppName"), "Demo");
     EXPECT_EQ(files[0].destination, "<InstallDir>\\bin\\app.exe");
     EXPECT_EQ(files[0].namesInCab, std::vector<std::string>{"app.exe"});
     EXPECT_TRUE(files[0].content == big);
@@ -239,7 +221,7 @@ TEST_F(MksetupTest, RuntimeLargerThanTheFloorIsNotPadded) {
     mksetup::BuildReport report = Build();
     EXPECT_EQ(report.engineSize, 450001u);
     EXPECT_TRUE(Inspect(report).empty());
-    EXPECT_EQ(Profile(ini, "Setup", "TotalFiles"), "0");
+    EXPECT_EQ(IniValue(ini, "Setup", "TotalFiles"), "0");
 }
 
 TEST_F(MksetupTest, FolderSourceExpandsRecursivelyInNameOrder) {
@@ -284,7 +266,7 @@ TEST_F(MksetupTest, RebuildReplacesAnExistingOutput) {
     WriteFileBytes(output, "old setup");
     Put("setup.ini", "[Setup]\r\nAppName=New\r\n");
     Inspect(Build());
-    EXPECT_EQ(Profile(ini, "Setup", "AppName"), "New");
+    EXPECT_EQ(IniValue(ini, "Setup", "AppName"), "New");
     EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"setup.exe"});
 }
 

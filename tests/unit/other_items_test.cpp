@@ -1,5 +1,9 @@
 // [Others] records against the real system of the Wine prefix and a real uninstall
 // record.
+//
+// Changes the desktop's wallpaper (put back afterwards), the session's font table and
+// the registered type libraries, which belong to the whole machine.
+// qv-test-locks: machine_state
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "items/ItemHandlers.h"
@@ -24,19 +28,13 @@ class OtherItems : public ::testing::Test {
         ctx_.Prompt = &prompt_;
         ctx_.UninstallOn = true;
         ctx_.View.LTask = "before";
-        ctx_.Language =
-            std::make_unique<TIniFile>(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng");
+        ctx_.Language = std::make_unique<TIniFile>(kDemoLanguageFile);
         OpenUninstallRecord(ctx_);
     }
     ~OtherItems() override { CloseUninstallRecord(ctx_); }
     // A section of the record, each entry followed by "|".
     std::string Recorded(const std::string& section) {
-        const std::string path = temp_ / "qvuninstall.ini";
-        FlushRecordFile(path);
-        std::string out;
-        for (const std::string& k : RecordKeys(path, section))
-            out += RecordValue(path, section, k) + "|";
-        return out;
+        return RecordedText(temp_ / "qvuninstall.ini", section);
     }
     void ExpectOneFailure(const std::string& log, const std::string& box) {
         EXPECT_EQ(ctx_.LogList, std::vector<std::string>{log});
@@ -80,17 +78,15 @@ LRESULT CALLBACK CountFontChanges(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 TEST_F(OtherItems, FontIsAddedAnnouncedAndRecordedOnce) {
-    WIN32_FIND_DATAA fd;
     std::string fonts = "C:\\windows\\Fonts\\";
-    HANDLE h = FindFirstFileA((fonts + "*.ttf").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) { // Wine's prefix may have none; the host's fonts then
+    std::vector<std::string> found = ListMatching(fonts + "*.ttf");
+    if (found.empty()) { // Wine's prefix may have none; the host's fonts then
         fonts = "Z:\\usr\\share\\fonts\\truetype\\dejavu\\";
-        h = FindFirstFileA((fonts + "*.ttf").c_str(), &fd);
+        found = ListMatching(fonts + "*.ttf");
     }
-    if (h == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no .ttf in C:\\windows\\Fonts to register";
-    FindClose(h);
+    if (found.empty()) GTEST_SKIP() << "no .ttf in C:\\windows\\Fonts to register";
     const std::string font = dir_ / "qvtest.ttf", junk = dir_ / "junk.ttf";
-    WriteFileBytes(font, ReadFileBytes(fonts + fd.cFileName));
+    WriteFileBytes(font, ReadFileBytes(fonts + found.front()));
     WriteFileBytes(junk, "not a font");
 
     WNDCLASSA wc{};

@@ -17,12 +17,6 @@ using mksetup::WriteCabinet;
 
 namespace {
 
-std::string Source(const ScratchDir& dir, const std::string& name, const std::string& data) {
-    const std::string p = dir / ("src_" + name);
-    WriteFileBytes(p, data);
-    return p;
-}
-
 // Replaces the next-cabinet name in a cabinet's header by another of the same length.
 void PatchNextName(const std::string& cab, const std::string& from, const std::string& to) {
     ASSERT_EQ(from.size(), to.size());
@@ -39,9 +33,9 @@ void PatchNextName(const std::string& cab, const std::string& from, const std::s
 // cabinet holds the third file alone.
 std::vector<std::string> WriteSet(const ScratchDir& dir, const std::string& folder, bool spanning) {
     CreateDirectoryA(folder.c_str(), nullptr);
-    std::vector<CabEntry> entries = {{Source(dir, "a", RandomBytes(20000, 1)), "a.bin"},
-                                     {Source(dir, "b", RandomBytes(60000, 2)), "b.bin"},
-                                     {Source(dir, "c", RandomBytes(5000, 3)), "c.bin"}};
+    std::vector<CabEntry> entries = {{MakeSource(dir, "a", RandomBytes(20000, 1)), "a.bin"},
+                                     {MakeSource(dir, "b", RandomBytes(60000, 2)), "b.bin"},
+                                     {MakeSource(dir, "c", RandomBytes(5000, 3)), "c.bin"}};
     CabWriterOptions opt;
     if (spanning) {
         opt.maxCabinetSize = 50000;
@@ -141,7 +135,7 @@ TEST(RangeCabinet, NeverContinuesIntoAFileBesideTheContainer) {
     EXPECT_EQ(ReadFileBytes(dir / "out\\a.bin"), RandomBytes(20000, 1));
     EXPECT_NE(ReadFileBytes(dir / "out\\b.bin"), RandomBytes(60000, 2));
     // The same reader goes on to read whole cabinets from the container.
-    WriteCabinet(dir / "one.cab", {{Source(dir, "one", "one file"), "one.txt"}});
+    WriteCabinet(dir / "one.cab", {{MakeSource(dir, "one", "one file"), "one.txt"}});
     const std::string one = ReadFileBytes(dir / "one.cab");
     CloseHandle(h);
     WriteFileBytes(container, head + one);
@@ -161,7 +155,8 @@ class DeviceStoredName : public ::testing::TestWithParam<const char*> {};
 TEST_P(DeviceStoredName, IsRefused) {
     ScratchDir dir;
     const std::string cab = dir / "d.cab";
-    WriteCabinet(cab, {{Source(dir, "ok", "ok"), "ok.txt"}, {Source(dir, "dev", "x"), GetParam()}});
+    WriteCabinet(
+        cab, {{MakeSource(dir, "ok", "ok"), "ok.txt"}, {MakeSource(dir, "dev", "x"), GetParam()}});
     TSTCabReader reader;
     try {
         reader.ExtractFiles(cab, dir / "out");

@@ -2,6 +2,10 @@
 // written under HKEY_LOCAL_MACHINE (the product keys are fixed paths, so whatever
 // the prefix holds there is saved first and put back afterwards), and the
 // connection test without a network.
+//
+// Changes fixed, machine-wide product keys (saved and put back around each case), which
+// the other tests of product keys read or change too.
+// qv-test-locks: machine_state
 #include "TestSupport.h"
 #include "platform/Registry.h"
 #include "sysinfo/SystemInfo.h"

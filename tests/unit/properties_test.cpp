@@ -3,6 +3,7 @@
 // texts, the trailer), each checked on many generated inputs. The generators use fixed
 // seeds, so a failure names an input that fails again on the next run.
 #include "CabWriter.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 #include "config/IniFile.h"
 #include "engine/FilePlacement.h"
@@ -246,23 +247,10 @@ const char* const kValuePieces[] = {"x",    "Y z",  " ",    "\t", "\"",   "'",  
 const char* const kPlainKeys[] = {"a", "A", "B", "k1", "key", "a b", "aB", "k1a", "missing"};
 const char* const kSections[] = {"S", "s", "T", "Setup", "[S]", " S", "S ", "\xE9"};
 
+// The system's own read, with the buffer the configuration reader's cut matches.
 std::string SystemRead(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& def) {
-    char buf[2048];
-    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), def.c_str(), buf, sizeof buf,
-                                       path.c_str());
-    if (n >= sizeof buf) n = sizeof buf - 1;
-    return std::string(buf, n);
-}
-
-std::vector<std::string> SystemKeys(const std::string& path, const std::string& section) {
-    std::vector<char> buf(1 << 16, '\0');
-    DWORD n = GetPrivateProfileStringA(section.c_str(), nullptr, "", buf.data(),
-                                       static_cast<DWORD>(buf.size() - 2), path.c_str());
-    std::vector<std::string> keys;
-    for (size_t pos = 0; pos < n && buf[pos] != '\0'; pos += std::strlen(buf.data() + pos) + 1)
-        keys.emplace_back(buf.data() + pos);
-    return keys;
+    return IniValue(path, section, key, def, 2048);
 }
 
 } // namespace
@@ -338,8 +326,8 @@ TEST(Properties, SnapshotReadsWhatTheSystemReads) {
             sections.push_back(g.Pick(kSections));
         for (const std::string& section : sections) {
             SCOPED_TRACE("file " + Visible(text) + " section " + Visible(section));
-            EXPECT_EQ(ini.ReadSection(section), SystemKeys(path, section));
-            EXPECT_EQ(ini.SectionExists(section), !SystemKeys(path, section).empty());
+            EXPECT_EQ(ini.ReadSection(section), IniKeys(path, section));
+            EXPECT_EQ(ini.SectionExists(section), !IniKeys(path, section).empty());
             for (const std::string& key : keys)
                 EXPECT_EQ(ini.ReadString(section, key, "<def>"),
                           SystemRead(path, section, key, "<def>"))

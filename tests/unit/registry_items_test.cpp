@@ -1,9 +1,9 @@
 // [Registry] records against the Wine prefix's real registry: value encodings,
 // overwrite, views, roots, per-user redirection, the uninstall record's entries and
 // the failure reports. Every key lives under a name unique to this process and test.
+#include "SystemState.h"
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "config/IniFile.h"
 #include "items/ItemHandlers.h"
 #include "platform/Error.h"
 #include "record/UninstallRecord.h"
@@ -13,62 +13,22 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-
-bool Read(HKEY root, const std::string& key, const std::string& name, DWORD& type,
-          std::string& data, REGSAM view = kRuntimeView) {
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
-    DWORD size = 8192;
-    data.assign(size, '\0');
-    LONG rc = RegQueryValueExA(h, name.c_str(), nullptr, &type,
-                               reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(h);
-    data.resize(rc == ERROR_SUCCESS ? size : 0);
-    return rc == ERROR_SUCCESS;
-}
-
-bool KeyIn(HKEY root, const std::string& key, REGSAM view) {
-    HKEY h;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 std::string Dword(int32_t v) {
     return std::string(reinterpret_cast<const char*>(&v), 4);
-}
-
-// Removes key with everything below it, in both views.
-void DeleteTree(HKEY root, const std::string& key) {
-    for (REGSAM view : kViews) {
-        HKEY h;
-        if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS | view, &h) != ERROR_SUCCESS)
-            continue;
-        RegDeleteTreeA(h, nullptr);
-        RegCloseKey(h);
-        RegDeleteKeyExA(root, key.c_str(), view, 0);
-    }
 }
 
 class RegistryItemTest : public ::testing::Test {
   protected:
     RegistryItemTest() {
-        static int serial = 0;
-        name_ = "QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(GetTickCount()) + "-" + std::to_string(++serial);
+        name_ = UniqueName("QVTest-");
         base_ = "Software\\" + name_;
-        WriteFileBytes(temp_ / "qvsetup.ini", "[Setup]\r\nAppName=RegDemo\r\nAppVersion=1\r\n");
-        CopyFileA(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng",
-                  (temp_ / "Englishqv.lng").c_str(), FALSE);
-        ctx_.Config = std::make_unique<TIniFile>(temp_ / "qvsetup.ini");
-        ctx_.Language = std::make_unique<TIniFile>(temp_ / "Englishqv.lng");
+        UseConfig(ctx_, temp_ / "qvsetup.ini", "[Setup]\r\nAppName=RegDemo\r\nAppVersion=1\r\n");
+        UseLanguage(ctx_, temp_ / "Englishqv.lng", ReadFileBytes(kDemoLanguageFile));
         ctx_.SetupTempDir = temp_.Path();
         ctx_.Wizard.Edit1 = temp_ / "dest";
         ctx_.Prompt = &prompt_;
@@ -82,8 +42,8 @@ class RegistryItemTest : public ::testing::Test {
     }
     void CleanUp() {
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            DeleteTree(root, base_);
-            DeleteTree(root, "Software\\Classes\\" + name_);
+            DeleteKeyTreeInBothViews(root, base_);
+            DeleteKeyTreeInBothViews(root, "Software\\Classes\\" + name_);
         }
     }
     // One record for the base key (plus rest), with the given tail of fields.
@@ -91,19 +51,13 @@ class RegistryItemTest : public ::testing::Test {
         WriteRegistryItem(ctx_, "HKCU\\" + base_ + rest + "*?" + fields);
     }
     std::vector<std::string> Section(const std::string& section) {
-        std::vector<std::string> out;
-        for (const std::string& k : RecordKeys(ctx_.Record.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, k));
-        return out;
+        return RecordedValues(ctx_.Record.UninstallRecordPath, section);
     }
     std::string Entry(const std::string& rest = "") {
         return "DHKEY_CURRENT_USER\\" + base_ + rest;
     }
     std::string Value(const std::string& key, const std::string& name) {
-        DWORD type;
-        std::string data;
-        Read(HKEY_CURRENT_USER, key, name, type, data);
-        return data;
+        return ReadRegValue(HKEY_CURRENT_USER, key, name).data;
     }
 
     ScratchDir temp_;
@@ -146,13 +100,12 @@ TEST_F(RegistryItemTest, ValueTypesAndEncodings) {
         ctx_.Errors = false;
         std::string v = "v" + std::to_string(i);
         Write("", v + "*?" + c.type + "*?" + c.data + "*?Yes*?No*?Default");
-        DWORD type = 0;
-        std::string data;
-        EXPECT_EQ(Read(HKEY_CURRENT_USER, base_, v, type, data), c.ok);
+        const RegValue read = ReadRegValue(HKEY_CURRENT_USER, base_, v);
+        EXPECT_EQ(read.present, c.ok);
         EXPECT_EQ(ctx_.Errors, !c.ok);
         if (c.ok) {
-            EXPECT_EQ(type, c.regType);
-            EXPECT_EQ(data, c.bytes);
+            EXPECT_EQ(read.type, c.regType);
+            EXPECT_EQ(read.data, c.bytes);
         }
     }
     // Empty data gives an empty binary value; 4096 bytes fit, while one more and a
@@ -164,19 +117,18 @@ TEST_F(RegistryItemTest, ValueTypesAndEncodings) {
         return s;
     };
     ctx_.Errors = false;
-    DWORD type = 0;
-    std::string data = "x";
     Write("", "e*?REG_BINARY*?*?Yes*?No*?Default");
-    EXPECT_TRUE(Read(HKEY_CURRENT_USER, base_, "e", type, data));
-    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
-    EXPECT_EQ(data, "");
+    const RegValue empty = ReadRegValue(HKEY_CURRENT_USER, base_, "e");
+    EXPECT_TRUE(empty.present);
+    EXPECT_EQ(empty.type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(empty.data, "");
     Write("", "max*?REG_BINARY*?" + pairs(4096) + "*?Yes*?No*?Default");
     EXPECT_EQ(Value(base_, "max"), std::string(4096, '\x7f'));
     EXPECT_FALSE(ctx_.Errors);
     for (size_t n : {4097u, 200000u}) {
         ctx_.Errors = false;
         Write("", "big*?REG_BINARY*?" + pairs(n) + "*?Yes*?No*?Default");
-        EXPECT_FALSE(Read(HKEY_CURRENT_USER, base_, "big", type, data)) << n;
+        EXPECT_FALSE(ReadRegValue(HKEY_CURRENT_USER, base_, "big").present) << n;
         EXPECT_TRUE(ctx_.Errors) << n;
     }
 }
@@ -202,7 +154,7 @@ TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingK
                                 "\\A\\<AppName>*?<AppName>*?REG_NONE*?d*?Yes*?Yes*?Default");
     Write("\\A", "m*?REG_SZ*?y*?Yes*?Yes*?Default");
     EXPECT_EQ(Value(base_ + "\\A\\B", "n"), std::string("x\0", 2));
-    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\A\\RegDemo", kRuntimeView));
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, base_ + "\\A\\RegDemo", kRuntimeView));
     EXPECT_EQ(Value(base_ + "\\A\\RegDemo", "RegDemo"), "");
     EXPECT_EQ(
         Section("RegistryKeys"),
@@ -212,7 +164,7 @@ TEST_F(RegistryItemTest, RecordsCreatedKeysShortestFirstAndValuesOnlyInExistingK
     ctx_.UninstallOn = false;
     Write("\\C", "n*?REG_SZ*?x*?Yes*?Yes*?Default");
     Write("\\A", "o*?REG_SZ*?x*?Yes*?Yes*?Default");
-    EXPECT_TRUE(KeyIn(HKEY_CURRENT_USER, base_ + "\\C", kRuntimeView));
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, base_ + "\\C", kRuntimeView));
     EXPECT_EQ(Section("RegistryKeys").size(), 4u);
     EXPECT_EQ(Section("RegistryValues").size(), 1u);
     EXPECT_FALSE(ctx_.Errors);
@@ -253,11 +205,9 @@ TEST_F(RegistryItemTest, MalformedRecordsAndUnknownRootsAreIgnoredSilently) {
              std::string("*?*?*?*?*?*?"), std::string("\\*?*?*?*?*?*?x"), // separators only
          }) {
         WriteRegistryItem(ctx_, record);
-        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_, kRuntimeView)) << record;
+        EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, base_, kRuntimeView)) << record;
     }
-    DWORD type;
-    std::string data;
-    EXPECT_FALSE(Read(HKEY_CURRENT_USER, "", name_, type, data)); // nothing at the hive's top
+    EXPECT_FALSE(ReadRegValue(HKEY_CURRENT_USER, "", name_).present); // nothing at the hive's top
     EXPECT_TRUE(ctx_.LogList.empty());
     EXPECT_TRUE(prompt_.boxes.empty());
     EXPECT_FALSE(ctx_.Errors);
@@ -280,8 +230,8 @@ TEST_F(RegistryItemTest, ViewFollowsTheFieldAndThe64BitMark) {
         CleanUp();
         ctx_.Is64 = c.is64;
         WriteRegistryItem(ctx_, "HKLM\\" + base_ + "\\K*?v*?REG_SZ*?d*?Yes*?Yes*?" + c.view);
-        EXPECT_EQ(KeyIn(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_64KEY), c.in64);
-        EXPECT_EQ(KeyIn(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_32KEY), !c.in64);
+        EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_64KEY), c.in64);
+        EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, base_ + "\\K", KEY_WOW64_32KEY), !c.in64);
         std::vector<std::string> keys = Section("RegistryKeys");
         ASSERT_GE(keys.size(), 2u);
         EXPECT_EQ(keys[keys.size() - 2], c.letter + ("HKEY_LOCAL_MACHINE\\" + base_));
@@ -312,12 +262,10 @@ TEST_F(RegistryItemTest, PerUserNonAdminRedirectsMachineRootsToTheCurrentUser) {
         ctx_.Admin = c.admin;
         ctx_.PerUser = c.perUser;
         WriteRegistryItem(ctx_, c.field + "*?v*?REG_SZ*?d*?Yes*?Yes*?Default");
-        DWORD type;
-        std::string data;
-        EXPECT_TRUE(Read(c.root, c.key, "v", type, data));
+        EXPECT_TRUE(ReadRegValue(c.root, c.key, "v").present);
         if (c.root == HKEY_CURRENT_USER) {
-            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, base_, kRuntimeView));
-            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, classes, kRuntimeView));
+            EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, base_, kRuntimeView));
+            EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, classes, kRuntimeView));
         }
         EXPECT_EQ(Section("RegistryKeys").back(), c.entry);
     }
@@ -339,13 +287,10 @@ TEST_F(RegistryItemTest, OversizedNamesAreReportedFailures) {
                             }));
     EXPECT_TRUE(ctx_.Errors);
     EXPECT_TRUE(prompt_.boxes.empty());
-    HKEY h;
-    DWORD size = 0;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base_.c_str(), 0, KEY_READ | kRuntimeView, &h),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryValueExA(h, "ok", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-    RegCloseKey(h);
-    EXPECT_EQ(size, 100001u);
+    ASSERT_TRUE(RegKeyExists(HKEY_CURRENT_USER, base_));
+    const RegValue ok = ReadRegValue(HKEY_CURRENT_USER, base_, "ok");
+    EXPECT_TRUE(ok.present);
+    EXPECT_EQ(ok.data.size(), 100001u);
     // The first record noted the missing base key as a parent before its own key failed;
     // the second made the base key itself.
     EXPECT_EQ(Section("RegistryKeys"), (std::vector<std::string>{Entry(), Entry()}));
@@ -370,7 +315,7 @@ TEST_F(RegistryItemTest, FailuresAreLoggedShownAndFlaggedAndTheRunGoesOn) {
     ctx_.Silent = true;
     Write("\\V", "bin*?REG_BINARY*?0g*?Yes*?Yes*?Default");
 
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, base_ + "\\Vol\\Sub", kRuntimeView));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, base_ + "\\Vol\\Sub", kRuntimeView));
     EXPECT_EQ(ctx_.LogList, (std::vector<std::string>{
                                 "Error creating registry key: " + hkcu + "\\Vol\\Sub\\Deep",
                                 "Error writing registry value: " + hkcu + "\\V: num",

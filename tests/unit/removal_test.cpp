@@ -1,6 +1,10 @@
 // The removal engine against real files, the real registry of the Wine prefix and real
 // registrations: what each kind of entry undoes, in which order, what it refuses, and
 // what it tells its caller.
+//
+// Sets and resets the desktop's wallpaper and screen saver, which belong to the whole
+// machine.
+// qv-test-locks: machine_state
 #include "SetupRunner.h"
 #include "TestSupport.h"
 #include "UninstallRunner.h"

@@ -2,6 +2,12 @@
 // scripted answers. Copies of this program stand in for a program that must be
 // closed and for a product's installer. The products asked for are ones this
 // prefix lacks (checked first), so nothing fixed in its registry is changed.
+//
+// Its stand-in installer writes the Java product key under HKEY_LOCAL_MACHINE (removed
+// afterwards), and its cases depend on products being absent, which the other tests
+// of product keys write.
+// qv-test-locks: machine_state
+#include "SetupRunner.h"
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "platform/FileUtil.h"
@@ -14,7 +20,7 @@
 #include <windows.h>
 
 #include <functional>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,41 +28,22 @@ namespace {
 
 const char kJavaKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 
-std::string Env(const char* name) {
-    char buf[1024];
-    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
-    return n && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
 // A copy started with QV_REQ_CHILD set sleeps ("sleep") or acts as an installer
 // ("install"): it logs its command line and, with QV_REQ_JAVA, installs Java 1.8.
 class ChildMode : public testing::Environment {
     void SetUp() override {
-        std::string mode = Env("QV_REQ_CHILD");
+        std::string mode = EnvironmentText("QV_REQ_CHILD");
         if (mode == "sleep") Sleep(60000);
         if (mode != "install") return mode.empty() ? void() : ExitProcess(0);
-        WriteFileBytes(Env("QV_REQ_LOG"), GetCommandLineA());
+        WriteFileBytes(EnvironmentText("QV_REQ_LOG"), GetCommandLineA());
         TRegistry reg(RegistryFullAccess(false));
         reg.SetRootKey(HKEY_LOCAL_MACHINE);
-        if (!Env("QV_REQ_JAVA").empty()) reg.OpenKey(std::string(kJavaKey) + "\\1.8.0_311", true);
+        if (!EnvironmentText("QV_REQ_JAVA").empty())
+            reg.OpenKey(std::string(kJavaKey) + "\\1.8.0_311", true);
         ExitProcess(0);
     }
 };
 testing::Environment* const childMode = testing::AddGlobalTestEnvironment(new ChildMode);
-
-// Answers in the order given (OK once they run out); shown joins the texts with "|".
-struct ScriptedPrompt : RecordingPrompt {
-    int MessageBox(HWND owner, const std::string& text, const std::string& caption,
-                   UINT type) override {
-        RecordingPrompt::MessageBox(owner, text, caption, type);
-        shown += (shown.empty() ? "" : "|") + text;
-        if (onBox) onBox();
-        return boxes.size() <= answers.size() ? answers[boxes.size() - 1] : IDOK;
-    }
-    std::vector<int> answers;
-    std::string shown;
-    std::function<void()> onBox;
-};
 
 const std::string kSys = "Windows 7=1\r\n";
 
@@ -66,32 +53,28 @@ class Requirements : public ::testing::Test {
     int Run(const std::string& setup, std::vector<int> answers = {}, bool silent = false,
             bool admin = true, const std::string& os = "Windows 7") {
         prompt_ = ScriptedPrompt();
-        prompt_.answers = std::move(answers);
+        prompt_.answers.assign(answers.begin(), answers.end());
+        prompt_.otherwise = IDOK;
         prompt_.onBox = onBox_;
         std::string lng = "[Messages]\r\n";
         for (int i : {2, 3, 4, 5, 6, 7, 8, 9, 10, 24, 26, 27, 28})
             lng += std::to_string(i) + "=M" + std::to_string(i) +
                    (i == 3 || (i >= 6 && i < 28) ? " %s" : "") + "\r\n";
-        WriteFileBytes(dir_ / "Englishqv.lng", lng);
-        WriteFileBytes(dir_ / "qvsetup.ini", "[Setup]\r\n" + setup);
         RunContext ctx;
+        UseLanguage(ctx, dir_ / "Englishqv.lng", lng);
+        UseConfig(ctx, dir_ / "qvsetup.ini", "[Setup]\r\n" + setup);
         ctx.Prompt = &prompt_;
         ctx.Silent = silent;
         ctx.Admin = admin;
         ctx.SetupTempDir = dir_.Path();
         ctx.Lang.TitleCaption = "Title";
         ctx.ProductTitle = "Demo 1.0";
-        ctx.Config = std::make_unique<TIniFile>(dir_ / "qvsetup.ini");
-        ctx.Language = std::make_unique<TIniFile>(dir_ / "Englishqv.lng");
         ObserveRunEnd(ctx);
         ctx.System.OsName = os;
-        try {
-            RunRequirementChecks(ctx);
-            return -1;
-        } catch (const RunEndedForTest& end) {
-            EXPECT_FALSE(ctx.Config) << "the readers are released on the way out";
-            return static_cast<int>(end.code);
-        }
+        const std::optional<uint32_t> end = EndCodeOf([&] { RunRequirementChecks(ctx); });
+        if (!end) return -1;
+        EXPECT_FALSE(ctx.Config) << "the readers are released on the way out";
+        return static_cast<int>(*end);
     }
     std::string Copy(const std::string& name) {
         EXPECT_TRUE(CopyFileA(ModulePath().c_str(), (dir_ / name).c_str(), FALSE));
@@ -99,7 +82,7 @@ class Requirements : public ::testing::Test {
     }
     ScratchDir dir_;
     ScriptedPrompt prompt_;
-    std::function<void()> onBox_;
+    std::function<void(size_t)> onBox_;
 };
 
 TEST_F(Requirements, SystemRightsAndConnection) {
@@ -151,14 +134,9 @@ TEST_F(Requirements, SystemRightsAndConnection) {
 TEST_F(Requirements, RunningProgram) {
     const std::string setup = kSys + "CloseApp=1\r\nCloseAppFile=<SetupTempDir>\\qvsleeper.exe\r\n"
                                      "CloseAppText=Sleeper\r\n";
-    std::string exe = Copy("qvsleeper.exe"), cmd = "\"" + exe + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    SetEnvironmentVariableA("QV_REQ_CHILD", "sleep");
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                               nullptr, nullptr, &si, &pi));
-    SetEnvironmentVariableA("QV_REQ_CHILD", nullptr);
+    const std::string exe = Copy("qvsleeper.exe");
+    StartedProgram sleeper(exe, "", {{"QV_REQ_CHILD", "sleep"}}, DETACHED_PROCESS);
+    ASSERT_TRUE(sleeper.Started());
     for (int tries = 0; tries < 50 && !TOSInfo::IsProcessRunning(exe); ++tries)
         Sleep(100);
     EXPECT_EQ(Run(setup, {IDCANCEL}), 5);
@@ -167,14 +145,9 @@ TEST_F(Requirements, RunningProgram) {
     EXPECT_EQ(Run(setup, {}, true), 5);
     EXPECT_EQ(prompt_.shown, "");
     // The user closes the program, then answers Retry: the checks go on.
-    onBox_ = [&] {
-        TerminateProcess(pi.hProcess, 0);
-        WaitForSingleObject(pi.hProcess, 10000);
-    };
+    onBox_ = [&](size_t) { sleeper.Kill(); };
     EXPECT_EQ(Run(setup, {IDRETRY}), -1);
     EXPECT_EQ(prompt_.shown, "M6 Sleeper");
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
 }
 
 TEST_F(Requirements, Products) {
@@ -250,8 +223,9 @@ TEST_F(Requirements, InstallerLink) {
     if (TOSInfo::DotNetLevel(false) >= 11 || TOSInfo::JavaRuntimeVersion(false) != "0.0")
         GTEST_SKIP() << "this prefix has .NET 4.5.2 or Java";
     Copy("setup-product.exe");
-    SetEnvironmentVariableA("QV_REQ_CHILD", "install");
-    SetEnvironmentVariableA("QV_REQ_LOG", (dir_ / "installer.log").c_str());
+    // The installer is a copy of this program, started by the checks with our environment.
+    ScopedEnvironment child("QV_REQ_CHILD", "install");
+    ScopedEnvironment log("QV_REQ_LOG", dir_ / "installer.log");
     EXPECT_EQ(Run(kSys + "dotNET=1\r\ndotNETVersion=11\r\n"
                          "LinkDN=<SetupTempDir>\\setup-product.exe /q /norestart\r\n",
                   {IDYES, IDNO}),
@@ -260,13 +234,11 @@ TEST_F(Requirements, InstallerLink) {
     std::string cmd = ReadFileBytes(dir_ / "installer.log");
     EXPECT_EQ(cmd.substr(cmd.size() - 14), " /q /norestart") << cmd;
 
-    SetEnvironmentVariableA("QV_REQ_JAVA", "1");
+    ScopedEnvironment java("QV_REQ_JAVA", "1");
     EXPECT_EQ(Run(kSys + "Java=1\r\nJavaVersion=1.8\r\nLinkJR=<SetupTempDir>\\setup-product.exe",
                   {IDYES}),
               -1);
     EXPECT_EQ(prompt_.shown, "M10 1.8");
-    for (const char* name : {"QV_REQ_CHILD", "QV_REQ_LOG", "QV_REQ_JAVA"})
-        SetEnvironmentVariableA(name, nullptr);
     TRegistry reg(RegistryFullAccess(false));
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     reg.DeleteKey(kJavaKey);

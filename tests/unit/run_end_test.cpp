@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -35,13 +36,9 @@ class RunEndTest : public ::testing::Test {
     }
 
     uint32_t End(void (*end)(RunContext&)) {
-        try {
-            end(ctx);
-        } catch (const RunEndedForTest& e) {
-            return e.code;
-        }
-        ADD_FAILURE() << "the run did not end";
-        return 0xFFFFFFFF;
+        const std::optional<uint32_t> code = EndCodeOf([&] { end(ctx); });
+        if (!code) ADD_FAILURE() << "the run did not end";
+        return code.value_or(0xFFFFFFFF);
     }
 };
 
@@ -59,12 +56,7 @@ TEST_F(RunEndTest, EachEndHasItsExitCodeAndCleansUp) {
 }
 
 TEST_F(RunEndTest, FailSetupShowsTheFixedBoxUnlessSilent) {
-    uint32_t code = 0;
-    try {
-        FailSetup(ctx, 123456);
-    } catch (const RunEndedForTest& e) {
-        code = e.code;
-    }
+    uint32_t code = EndCodeOf([&] { FailSetup(ctx, 123456); }).value_or(0);
     EXPECT_EQ(code, 123456u);
     ASSERT_EQ(prompt.boxes.size(), 1u);
     EXPECT_EQ(prompt.boxes[0].owner, nullptr);
@@ -75,11 +67,7 @@ TEST_F(RunEndTest, FailSetupShowsTheFixedBoxUnlessSilent) {
 
     SetUp();
     ctx.Silent = true;
-    try {
-        FailSetup(ctx, 4);
-    } catch (const RunEndedForTest& e) {
-        code = e.code;
-    }
+    code = EndCodeOf([&] { FailSetup(ctx, 4); }).value_or(code);
     EXPECT_EQ(code, 4u);
     EXPECT_EQ(prompt.boxes.size(), 1u); // no second box
 }

@@ -62,11 +62,6 @@ Link ReadLink(const std::string& path) {
     return l;
 }
 
-std::string ShellPath(int csidl) {
-    char buf[MAX_PATH] = {};
-    return SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK ? buf : "";
-}
-
 // A record of eight fields: the link file, then what differs from a plain one.
 std::string Record(const std::string& link, const std::string& target = "x.exe",
                    const std::string& args = "", const std::string& work = "",
@@ -92,11 +87,9 @@ class ShortcutTest : public ::testing::Test {
     ShortcutTest() {
         dest_ = root_ / "Dest";
         CreateDirectoryA(dest_.c_str(), nullptr);
-        WriteFileBytes(temp_ / "qvsetup.ini",
-                       "[Setup]\r\nAppName=Shortcut Test\r\nAppVersion=1.0\r\nUninstall=1\r\n");
-        ctx_.Config = std::make_unique<TIniFile>(temp_ / "qvsetup.ini");
-        ctx_.Language = std::make_unique<TIniFile>(
-            std::string(QV_SOURCE_DIR "\\examples\\demo\\setup\\Englishqv.lng"));
+        UseConfig(ctx_, temp_ / "qvsetup.ini",
+                  "[Setup]\r\nAppName=Shortcut Test\r\nAppVersion=1.0\r\nUninstall=1\r\n");
+        ctx_.Language = std::make_unique<TIniFile>(kDemoLanguageFile);
         ctx_.SetupTempDir = temp_.Path();
         ctx_.Wizard.Edit1 = dest_;
         ctx_.Prompt = &prompt_;
@@ -108,11 +101,7 @@ class ShortcutTest : public ::testing::Test {
     ~ShortcutTest() override { CloseUninstallRecord(ctx_); }
 
     Strings Recorded(const std::string& section) {
-        FlushRecordFile(ctx_.Record.UninstallRecordPath);
-        Strings out;
-        for (const auto& key : RecordKeys(ctx_.Record.UninstallRecordPath, section))
-            out.push_back(RecordValue(ctx_.Record.UninstallRecordPath, section, key));
-        return out;
+        return RecordedValues(ctx_.Record.UninstallRecordPath, section);
     }
     void ResetReports() {
         ctx_.LogList.clear();

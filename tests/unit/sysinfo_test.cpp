@@ -1,7 +1,14 @@
+// System information: the Windows version and product facts, rights, group membership,
+// running programs, file versions and registry views.
+//
+// Reads the machine's product key, which the server cases and the other tests of
+// product keys change for a moment, and writes Wine's per-program Windows version.
+// qv-test-locks: machine_state
 #include "platform/FileUtil.h"
 #include "platform/Registry.h"
 #include "sysinfo/SystemInfo.h"
 
+#include "SetupRunner.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -15,15 +22,9 @@
 // A copy started with QV_SYSINFO_CHILD set does its job and ends before any test.
 namespace {
 
-std::string Env(const char* name) {
-    char buf[1024];
-    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
-    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
 class ChildMode : public testing::Environment {
     void SetUp() override {
-        std::string mode = Env("QV_SYSINFO_CHILD");
+        std::string mode = EnvironmentText("QV_SYSINFO_CHILD");
         if (mode == "sleep") {
             Sleep(60000);
             ExitProcess(0);
@@ -38,7 +39,7 @@ class ChildMode : public testing::Environment {
                           "ByPath=" + std::to_string(TOSInfo::FindProcess(self)) + "\n" +
                           "ByName=" + std::to_string(TOSInfo::FindProcess(ExtractFileName(self))) +
                           "\n" + "Pid=" + std::to_string(GetCurrentProcessId()) + "\n";
-        FILE* f = std::fopen(Env("QV_SYSINFO_REPORT").c_str(), "wb");
+        FILE* f = std::fopen(EnvironmentText("QV_SYSINFO_REPORT").c_str(), "wb");
         if (f) {
             std::fputs(out.c_str(), f);
             std::fclose(f);
@@ -47,41 +48,6 @@ class ChildMode : public testing::Environment {
     }
 };
 testing::Environment* const childMode = testing::AddGlobalTestEnvironment(new ChildMode);
-
-bool UnderWine() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// Sets an environment variable of this process (and so of the programs it
-// starts) until it goes away.
-struct ScopedEnv {
-    const char* name;
-    ScopedEnv(const char* n, const std::string& v) : name(n) {
-        SetEnvironmentVariableA(n, v.c_str());
-    }
-    ~ScopedEnv() { SetEnvironmentVariableA(name, nullptr); }
-};
-
-PROCESS_INFORMATION Start(const std::string& exe) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::string cmd = "\"" + exe + "\"";
-    // Without a console of their own the copies print nothing into ours.
-    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &si, &pi))
-        ADD_FAILURE() << "cannot start " << exe << ", error " << GetLastError();
-    return pi;
-}
-
-void Finish(PROCESS_INFORMATION& pi) {
-    if (!pi.hProcess) return;
-    TerminateProcess(pi.hProcess, 0);
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    pi = {};
-}
 
 // Adds (or replaces) one resource in an executable file.
 void AddResource(const std::string& exe, LPCSTR type, const std::string& data) {
@@ -333,19 +299,16 @@ TEST(Processes, FindsRunningProgramByPathInOtherCase) {
     std::string exe = dir / ("QvFindMe" + std::to_string(GetCurrentProcessId()) + ".exe");
     ASSERT_TRUE(CopyFileA(ModulePath().c_str(), exe.c_str(), FALSE));
     EXPECT_EQ(TOSInfo::FindProcess(exe), -1);
-    PROCESS_INFORMATION pi;
-    {
-        ScopedEnv child("QV_SYSINFO_CHILD", "sleep");
-        pi = Start(exe);
-    }
-    ASSERT_NE(pi.hProcess, nullptr);
+    // Without a console of its own the copy prints nothing into ours.
+    StartedProgram copy(exe, "", {{"QV_SYSINFO_CHILD", "sleep"}}, DETACHED_PROCESS);
+    ASSERT_TRUE(copy.Started());
     std::string lower = exe;
     for (char& ch : lower)
         ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-    EXPECT_EQ(TOSInfo::FindProcess(lower), static_cast<int32_t>(pi.dwProcessId));
+    EXPECT_EQ(TOSInfo::FindProcess(lower), static_cast<int32_t>(copy.Id()));
     EXPECT_TRUE(TOSInfo::IsProcessRunning(UpperCase(ExtractFileName(exe))));
     EXPECT_TRUE(TOSInfo::IsProcessRunning("C:/elsewhere/" + ExtractFileName(exe)));
-    Finish(pi);
+    copy.Kill();
     EXPECT_FALSE(TOSInfo::IsProcessRunning(exe));
     EXPECT_EQ(TOSInfo::FindProcess("QvNoSuchProgram.exe"), -1);
 }
@@ -374,7 +337,7 @@ TEST(Wow64, MatchesNativeArchitecture) {
     SYSTEM_INFO native;
     GetNativeSystemInfo(&native);
     bool expected = native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
-    std::string told = Env("QV_EXPECT_WOW64"); // set by the prefix matrix script
+    std::string told = EnvironmentText("QV_EXPECT_WOW64"); // set by the prefix matrix script
     if (!told.empty()) {
         EXPECT_EQ(expected, told == "1") << "prefix is not what the script made";
     }
@@ -412,15 +375,11 @@ class Reporter {
         reg.CloseKey();
         std::string report = dir_ / "report.txt";
         DeleteFileA(report.c_str());
-        PROCESS_INFORMATION pi;
-        {
-            ScopedEnv mode("QV_SYSINFO_CHILD", "report");
-            ScopedEnv to("QV_SYSINFO_REPORT", report);
-            pi = Start(exe_);
-        }
-        if (!pi.hProcess) return "not started";
-        bool ended = WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0;
-        Finish(pi);
+        StartedProgram copy(exe_, "",
+                            {{"QV_SYSINFO_CHILD", "report"}, {"QV_SYSINFO_REPORT", report}},
+                            DETACHED_PROCESS);
+        if (!copy.Started()) return "not started";
+        const bool ended = copy.WaitExit(30000).has_value();
         return ended && PathExists(report) ? ReadFileBytes(report) : "no report";
     }
 
@@ -486,7 +445,7 @@ TEST(OsNameUnderWine, Windows9xCountsEveryoneAsAdministratorAndMatchesWholeNames
 // its own (the prefix matrix script sets QV_SYSINFO_OWN_PREFIX).
 TEST(OsNameUnderWine, ServerProductsByProductKey) {
     if (!UnderWine()) GTEST_SKIP() << "needs Wine's per-program Windows version setting";
-    if (Env("QV_SYSINFO_OWN_PREFIX") != "1")
+    if (EnvironmentText("QV_SYSINFO_OWN_PREFIX") != "1")
         GTEST_SKIP() << "changes HKLM product key; run by tests/support/sysinfo/prefix_matrix.sh";
     TRegistry reg(RegistryFullAccess(false));
     reg.SetRootKey(HKEY_LOCAL_MACHINE);

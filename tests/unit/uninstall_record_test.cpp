@@ -1,9 +1,9 @@
 // The uninstall record built during a run and placed beside the uninstaller, the
 // updater's records, and the product's entry among the installed programs, against
 // real files and the real registry of the Wine prefix.
+#include "SystemState.h"
 #include "TestContext.h"
 #include "TestSupport.h"
-#include "config/IniFile.h"
 #include "engine/InstallationRun.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
@@ -13,9 +13,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,11 +59,6 @@ Keys Find(const Sections& s, const std::string& name) {
     return {};
 }
 
-std::string ShellPath(int csidl) {
-    char buf[MAX_PATH] = {};
-    return SHGetFolderPathA(nullptr, csidl, nullptr, 0, buf) == S_OK ? buf : "";
-}
-
 class UninstallRecordTest : public ::testing::Test {
   protected:
     UninstallRecordTest() {
@@ -75,19 +68,16 @@ class UninstallRecordTest : public ::testing::Test {
         ctx_.PerUser = true;
         ctx_.UninstallOn = true;
         ctx_.Wizard.ComboBox1 = "Demo Group";
-        WriteFileBytes(
-            setupTemp_ / "Englishqv.lng",
-            "[Uninstall]\r\n0=<AppName> Uninstall\r\n1=Remove <AppName>?<#>All of it.\r\n"
-            "2=Removed.\r\n3=Visit?\r\n4=Close it.\r\n5=Restart?\r\n"
-            "[Updater]\r\n0=Updater of <AppName>\r\n"
-            "[Messages]\r\n15=Cannot create the key %s.\r\n");
-        ctx_.Language = std::make_unique<TIniFile>(setupTemp_ / "Englishqv.lng");
+        UseLanguage(ctx_, setupTemp_ / "Englishqv.lng",
+                    "[Uninstall]\r\n0=<AppName> Uninstall\r\n1=Remove <AppName>?<#>All of it.\r\n"
+                    "2=Removed.\r\n3=Visit?\r\n4=Close it.\r\n5=Restart?\r\n"
+                    "[Updater]\r\n0=Updater of <AppName>\r\n"
+                    "[Messages]\r\n15=Cannot create the key %s.\r\n");
         WriteFileBytes(setupTemp_ / "QVUninstall.exe", "uninstaller bytes");
         WriteFileBytes(setupTemp_ / "QVUpdater.exe", "updater bytes");
     }
     void Config(const std::string& setupKeys) {
-        WriteFileBytes(setupTemp_ / "qvsetup.ini", "[Setup]\r\n" + setupKeys);
-        ctx_.Config = std::make_unique<TIniFile>(setupTemp_ / "qvsetup.ini");
+        UseConfig(ctx_, setupTemp_ / "qvsetup.ini", "[Setup]\r\n" + setupKeys);
     }
     Sections Placed() { return ParseIni(ReadFileBytes(dest_ / "Uninstall.ini")); }
 
@@ -434,60 +424,14 @@ TEST_F(UninstallRecordTest, UpdaterIniRecords) {
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 std::string UniqueGuid() {
-    static std::atomic<unsigned> n{0};
-    char buf[80];
-    snprintf(buf, sizeof buf, "{QVTEST-%lu-%u-%lu}", GetCurrentProcessId(), n++, GetTickCount());
-    return buf;
-}
-
-struct RegValue {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::string text;
-    DWORD number = 0;
-};
-
-// Read with the plain registry functions in the view asked for.
-RegValue ReadValue(HKEY root, const std::string& key, const char* name, REGSAM view) {
-    RegValue v;
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return v;
-    char buf[2048];
-    DWORD size = sizeof buf;
-    if (RegQueryValueExA(k, name, nullptr, &v.type, reinterpret_cast<BYTE*>(buf), &size) ==
-        ERROR_SUCCESS) {
-        v.present = true;
-        if (v.type == REG_DWORD && size == 4)
-            memcpy(&v.number, buf, 4);
-        else
-            v.text.assign(buf, size && buf[size - 1] == 0 ? size - 1 : size);
-    }
-    RegCloseKey(k);
-    return v;
-}
-
-bool KeyIn(HKEY root, const std::string& key, REGSAM view) {
-    HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
-    RegCloseKey(k);
-    return true;
+    return "{" + UniqueName("QVTEST-") + "}";
 }
 
 // Removes the test's entry from both views, whatever happened.
 class EntryCleanup {
   public:
     EntryCleanup(HKEY root, std::string key) : root_(root), key_(std::move(key)) {}
-    ~EntryCleanup() {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            HKEY parent;
-            std::string p = key_.substr(0, key_.rfind('\\'));
-            if (RegOpenKeyExA(root_, p.c_str(), 0, KEY_ALL_ACCESS | view, &parent) ==
-                ERROR_SUCCESS) {
-                RegDeleteKeyA(parent, key_.substr(key_.rfind('\\') + 1).c_str());
-                RegCloseKey(parent);
-            }
-        }
-    }
+    ~EntryCleanup() { DeleteKeyTreeInBothViews(root_, key_); }
 
   private:
     HKEY root_;
@@ -545,7 +489,7 @@ TEST_F(UninstallEntryTest, PerUserEntryHoldsEveryValueWithItsType) {
         {"VersionMinor", REG_DWORD, "", 23},
     };
     for (const auto& e : expected) {
-        RegValue v = ReadValue(HKEY_CURRENT_USER, key, e.name, 0);
+        RegValue v = ReadRegValue(HKEY_CURRENT_USER, key, e.name, 0);
         ASSERT_TRUE(v.present) << e.name;
         EXPECT_EQ(v.type, e.type) << e.name;
         if (e.type == REG_SZ) {
@@ -554,11 +498,11 @@ TEST_F(UninstallEntryTest, PerUserEntryHoldsEveryValueWithItsType) {
             EXPECT_EQ(v.number, e.number) << e.name;
         }
     }
-    EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE,
-                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
-                       "Uninstall\\" +
-                           guid_,
-                       0));
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE,
+                              "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                              "Uninstall\\" +
+                                  guid_,
+                              0));
     EXPECT_EQ(RecordValue(ctx_.Record.UninstallRecordPath, "RegistryKeys", "0"),
               "DHKEY_CURRENT_USER\\" + key);
     EXPECT_FALSE(ctx_.Errors);
@@ -582,11 +526,14 @@ TEST_F(UninstallEntryTest, SizeAndVersionNumbers) {
         std::string key = kUninstallKey + Setup(c.config);
         EntryCleanup cleanup(HKEY_CURRENT_USER, key);
         WriteUninstallEntry(ctx_);
-        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key, "EstimatedSize", 0).number, c.size) << c.config;
-        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key, "VersionMajor", 0).number, c.major) << c.config;
-        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key, "VersionMinor", 0).number, c.minor) << c.config;
+        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, key, "EstimatedSize", 0).number, c.size)
+            << c.config;
+        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, key, "VersionMajor", 0).number, c.major)
+            << c.config;
+        EXPECT_EQ(ReadRegValue(HKEY_CURRENT_USER, key, "VersionMinor", 0).number, c.minor)
+            << c.config;
         // Without a main executable there is no icon value.
-        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, key, "DisplayIcon", 0).present);
+        EXPECT_FALSE(ReadRegValue(HKEY_CURRENT_USER, key, "DisplayIcon", 0).present);
     }
 }
 
@@ -599,10 +546,10 @@ TEST_F(UninstallEntryTest, AllUsersEntryLandsInTheSetupsView) {
         WriteUninstallEntry(ctx_);
         REGSAM own = is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         REGSAM other = is64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-        EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, key, "DisplayName", own).text, "Demo") << is64;
-        EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, kUninstallKey + guid_, kRuntimeView)) << is64;
+        EXPECT_EQ(ReadRegValue(HKEY_LOCAL_MACHINE, key, "DisplayName", own).text, "Demo") << is64;
+        EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, kUninstallKey + guid_, kRuntimeView)) << is64;
         if (SixtyFourBitWindows()) {
-            EXPECT_FALSE(KeyIn(HKEY_LOCAL_MACHINE, key, other)) << is64;
+            EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, key, other)) << is64;
         }
         EXPECT_EQ(RecordValue(ctx_.Record.UninstallRecordPath, "RegistryKeys", "0"),
                   "DHKEY_LOCAL_MACHINE\\" + key);
@@ -614,12 +561,12 @@ TEST_F(UninstallEntryTest, NothingWithoutUninstallOrShowAddRemove) {
     EntryCleanup cleanup(HKEY_CURRENT_USER, key);
     ctx_.UninstallOn = false;
     WriteUninstallEntry(ctx_);
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, kRuntimeView));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, key, kRuntimeView));
 
     ctx_.UninstallOn = true;
     Config("AppName=Demo\r\nGUID=" + guid_ + "\r\n");
     WriteUninstallEntry(ctx_);
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, key, kRuntimeView));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, key, kRuntimeView));
     EXPECT_TRUE(RecordKeys(ctx_.Record.UninstallRecordPath, "RegistryKeys").empty());
 }
 
@@ -634,7 +581,7 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
               ERROR_SUCCESS);
     RegCloseKey(k);
     const std::string uninstall = std::string(kUninstallKey).substr(0, strlen(kUninstallKey) - 1);
-    RegValue before = ReadValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
+    RegValue before = ReadRegValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
 
     for (const std::string& guid : {std::string(), victim + "\\sub", std::string("..\\Run")}) {
         prompt_.boxes.clear();
@@ -653,8 +600,8 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
         EXPECT_TRUE(ctx_.Errors);
         EXPECT_TRUE(RecordKeys(ctx_.Record.UninstallRecordPath, "RegistryKeys").empty()) << guid;
     }
-    EXPECT_FALSE(KeyIn(HKEY_CURRENT_USER, victimKey + "\\sub", kRuntimeView));
-    RegValue after = ReadValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, victimKey + "\\sub", kRuntimeView));
+    RegValue after = ReadRegValue(HKEY_CURRENT_USER, uninstall, "DisplayName", 0);
     EXPECT_EQ(after.present, before.present);
     EXPECT_EQ(after.text, before.text);
 
@@ -684,13 +631,7 @@ TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
         if (cancelAt && ctx_.View.LTask == *cancelAt) ctx_.Cancel = true;
     };
     ctx_.Wizard.Edit1 = "  " + dest_.Path() + "\\ ";
-    auto registryWritten = [&] {
-        HKEY k;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(k);
-        return true;
-    };
+    auto registryWritten = [&] { return RegKeyExists(HKEY_CURRENT_USER, key, 0); };
 
     // Without a cancel every phase writes.
     RunInstallation(ctx_);
@@ -711,9 +652,7 @@ TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
     RunInstallation(ctx_);
     EXPECT_FALSE(registryWritten());
     RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-    char buf[16] = {};
-    GetPrivateProfileStringA("S", "K", "", buf, sizeof buf, (dest_ / "a.ini").c_str());
-    EXPECT_EQ(std::string(buf), "V");
+    EXPECT_EQ(IniValue(dest_ / "a.ini", "S", "K", ""), "V");
     EXPECT_EQ(tasks.back(), "Finishing setup...");
     EXPECT_EQ(ctx_.View.ProgressBar1, 100);
     EXPECT_TRUE(PathExists(dest_ / "Uninstall.ini"));

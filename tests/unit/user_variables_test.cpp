@@ -1,5 +1,6 @@
 // User variables: registry values read by kind, root and view, defaults, the stop
 // request, evaluation order and the second pass, and hostile registry data.
+#include "SystemState.h"
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "run/RunContext.h"
@@ -11,7 +12,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +19,7 @@
 namespace {
 
 std::string UniqueKey() {
-    static int serial = 0;
-    return "Software\\QVTest-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(GetTickCount()) + "-" + std::to_string(++serial);
+    return UniqueName("Software\\QVTest-");
 }
 
 // A key created for one test in one root and view, deleted with everything in it.
@@ -35,12 +33,7 @@ class TestKey {
     ~TestKey() {
         if (!ok_) return;
         RegCloseKey(key_);
-        HKEY h;
-        if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_ALL_ACCESS | view_, &h) == ERROR_SUCCESS) {
-            RegDeleteTreeA(h, nullptr);
-            RegCloseKey(h);
-        }
-        RegDeleteKeyExA(root_, path_.c_str(), view_, 0);
+        DeleteKeyTree(root_, path_, view_);
     }
     bool Ok() const { return ok_; }
     const std::string& Path() const { return path_; }
@@ -85,10 +78,8 @@ class UserVariablesTest : public ::testing::Test {
     }
 
     void Config(const std::string& variables) {
-        const std::string ini = ctx.SetupTempDir + "\\qvsetup.ini";
-        WriteFileBytes(ini,
-                       "[Setup]\r\nAppName=Demo\r\nAppVersion=1.0\r\n[Variables]\r\n" + variables);
-        ctx.Config = std::make_unique<TIniFile>(ini);
+        UseConfig(ctx, ctx.SetupTempDir + "\\qvsetup.ini",
+                  "[Setup]\r\nAppName=Demo\r\nAppVersion=1.0\r\n[Variables]\r\n" + variables);
     }
 
     // The value one record defines, or nothing.
@@ -100,16 +91,6 @@ class UserVariablesTest : public ::testing::Test {
         const std::string& e = ctx.UserVariables[0];
         EXPECT_EQ(e.substr(0, e.find('?')), "<V>") << record;
         return e.substr(e.find('?') + 1);
-    }
-
-    // The exit code when evaluating ends the run; nothing when it does not.
-    std::optional<uint32_t> EndCode(const std::function<void()>& run) {
-        try {
-            run();
-        } catch (const RunEndedForTest& e) {
-            return e.code;
-        }
-        return std::nullopt;
     }
 
     std::string Rec(const std::string& key, const std::string& name, const std::string& kind,
@@ -232,7 +213,7 @@ TEST_F(UserVariablesTest, StopRequestEndsTheRunLikeQuit) {
         ctx.Silent = c.silent;
         Config("1=" + Rec(k, "Missing", "STRING", c.def) +
                "\r\n2=" + Rec(k, "Missing", "STRING", "later") + "\r\n");
-        EXPECT_EQ(EndCode([&] { EvaluateVariables(ctx); }), 0u) << c.def;
+        EXPECT_EQ(EndCodeOf([&] { EvaluateVariables(ctx); }), 0u) << c.def;
         EXPECT_TRUE(ctx.UserVariables.empty()) << c.def;
         EXPECT_FALSE(ctx.Config) << c.def;
         EXPECT_FALSE(PathExists(ctx.SetupTempDir)) << c.def;
@@ -264,7 +245,7 @@ TEST_F(UserVariablesTest, StopRequestIgnoredWhenTheValueIsReadOrTooShort) {
     };
     for (const Case& c : cases) {
         std::optional<std::string> v;
-        EXPECT_EQ(EndCode([&] { v = Eval(Rec(k, c.name, "STRING", c.def)); }), std::nullopt);
+        EXPECT_EQ(EndCodeOf([&] { v = Eval(Rec(k, c.name, "STRING", c.def)); }), std::nullopt);
         EXPECT_EQ(v, c.value) << c.def;
     }
     EXPECT_TRUE(prompt.boxes.empty());
@@ -313,7 +294,7 @@ TEST_F(UserVariablesTest, SecondPassSeesTheChangedRegistry) {
     ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, hkcu.Path().c_str(), "Dir"), ERROR_SUCCESS);
     ctx.UserVariables.clear();
     ctx.Silent = true;
-    EXPECT_EQ(EndCode([&] { EvaluateVariables(ctx); }), 0u);
+    EXPECT_EQ(EndCodeOf([&] { EvaluateVariables(ctx); }), 0u);
     EXPECT_TRUE(prompt.boxes.empty());
 }
 
@@ -362,7 +343,7 @@ TEST_F(UserVariablesTest, DegenerateRecordsGiveDefinedResults) {
           std::string(4096, '*'), std::string(4096, '?'), Rec("\\\\\\", "Dir", "STRING", "d"),
           Rec("", "Dir", "STRING", "HALT(no root)")}) {
         ctx.UserVariables.clear();
-        EXPECT_EQ(EndCode([&] { EvaluateVariable(ctx, record); }), std::nullopt);
+        EXPECT_EQ(EndCodeOf([&] { EvaluateVariable(ctx, record); }), std::nullopt);
         EXPECT_TRUE(ctx.UserVariables.empty()) << record.substr(0, 40);
     }
     struct Case {
@@ -382,7 +363,7 @@ TEST_F(UserVariablesTest, DegenerateRecordsGiveDefinedResults) {
     };
     for (const Case& c : cases) {
         std::optional<std::string> v;
-        EXPECT_EQ(EndCode([&] { v = Eval(c.record); }), std::nullopt);
+        EXPECT_EQ(EndCodeOf([&] { v = Eval(c.record); }), std::nullopt);
         EXPECT_EQ(v, c.value) << c.record.substr(0, 60);
     }
     EXPECT_EQ(ExpandText(ctx, "<V>"), "[<V>]");
@@ -397,7 +378,7 @@ TEST_F(UserVariablesTest, DegenerateRecordsGiveDefinedResults) {
     // The stop rule looks at the expanded default, so an earlier variable can hold
     // the request.
     ctx.UserVariables = {"<Stop>?HALT(from a variable)"};
-    EXPECT_EQ(EndCode([&] { EvaluateVariable(ctx, Rec(k, "Missing", "STRING", "<Stop>")); }), 0u);
+    EXPECT_EQ(EndCodeOf([&] { EvaluateVariable(ctx, Rec(k, "Missing", "STRING", "<Stop>")); }), 0u);
     ASSERT_EQ(prompt.boxes.size(), 1u);
     EXPECT_EQ(prompt.boxes[0].text, "from a variable");
 }
