@@ -14,22 +14,6 @@
 
 #include <new>
 
-namespace {
-
-// A setup usually runs from a Downloads folder, where a planted DLL must never be
-// picked up: search only the system folder for DLLs loaded from here on. The call
-// exists from Windows 8 on, and on Windows 7 with its loader update.
-void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE k32 = GetModuleHandleA("kernel32.dll");
-    auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(k32, "SetDefaultDllDirectories")));
-    if (fn) fn(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
-    SetDllDirectoryA(""); // removes the current folder from the search where the above is missing
-}
-
-} // namespace
-
 // The default handler of an escaped exception prints the demangled type name, which
 // drags the whole demangler (about 46 KB) into the runtime. Nothing escapes WinMain,
 // so the short handler is enough.
@@ -68,7 +52,9 @@ void __throw_invalid_argument(const char* what) {
 } // namespace std
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    RestrictDllSearch();
+    // A setup usually runs from a Downloads folder, where a planted DLL must never be
+    // picked up: DLLs loaded from here on come from the system folder only.
+    RestrictDllSearchToSystemFolder();
     static RunContext ctx;
     ctx.Args = CommandLineArgs();
     static TForm1 form(ctx);

@@ -150,39 +150,6 @@ void ExpandBatchFile(const RunContext& ctx, const std::string& file) {
     DeleteFileA(part.c_str());
 }
 
-bool ShellOpen(const std::string& file, const std::string& parameters, const std::string& folder,
-               int show) {
-    EnsureCom();
-    HINSTANCE r = ShellExecuteA(nullptr, "open", file.c_str(),
-                                parameters.empty() ? nullptr : parameters.c_str(),
-                                folder.empty() ? nullptr : folder.c_str(), show);
-    return reinterpret_cast<INT_PTR>(r) > 32;
-}
-
-// Starts the program as the record's wait and elevate fields ask. Results are not
-// examined: a command that cannot be started is simply passed over. True when the
-// program was waited for and its exit code is known (for the event log).
-bool StartProgram(const std::string& program, const std::string& parameters, int show, bool wait,
-                  bool elevate, DWORD& exitCode) {
-    const bool exists = FileExists(program);
-    if (wait) {
-        if (elevate)
-            RunElevated(GetActiveWindow(), program, parameters, true, show);
-        else
-            return RunAndWait(program, parameters, show, &exitCode);
-    } else if (!exists) {
-        // An address, a document or a program found on the search path.
-        ShellOpen(program, "", "", show);
-    } else if (elevate) {
-        RunElevated(GetActiveWindow(), program, parameters, false, show);
-    } else {
-        // The full path, not the bare name: the shell must not pick another file of
-        // that name from elsewhere on its search.
-        ShellOpen(program, parameters, ExcludeTrailingBackslash(ExtractFilePath(program)), show);
-    }
-    return false;
-}
-
 } // namespace
 
 void RunStartupCommands(RunContext& ctx) {
@@ -252,8 +219,11 @@ void RunCommand(RunContext& ctx, int stage, const std::string& record) {
 
     LogEvent(ctx, "Command started: \"" + program + "\" " + parameters);
     DWORD exitCode = 0;
-    if (StartProgram(program, parameters, ShowCommand(window), waitField == "YES",
-                     elevateField == "YES", exitCode))
+    // Results are not examined: a command that cannot be started is passed over. A
+    // program created and waited for has an exit code for the event log.
+    const bool wait = waitField == "YES", elevate = elevateField == "YES";
+    if (StartCommandProgram(program, parameters, ShowCommand(window), wait, elevate, &exitCode) &&
+        wait && !elevate)
         LogEvent(ctx, "Command ended: \"" + program + "\" exit code " + std::to_string(exitCode));
     ProcessMessages();
     // A Cancel confirmed while the program ran has released the run's readers.

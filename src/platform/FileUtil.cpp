@@ -31,37 +31,6 @@ bool DirectoryExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string IncludeTrailingBackslash(const std::string& path) {
-    if (!path.empty() && path.back() == '\\') return path;
-    return path + '\\';
-}
-
-std::string ExcludeTrailingBackslash(const std::string& path) {
-    if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);
-    return path;
-}
-
-static size_t LastDelimiter(const std::string& path) {
-    return path.find_last_of("\\/:");
-}
-
-std::string ExtractFileName(const std::string& path) {
-    size_t p = LastDelimiter(path);
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-std::string ExtractFilePath(const std::string& path) {
-    size_t p = LastDelimiter(path);
-    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    std::string tail = name;
-    while (!tail.empty() && tail.front() == '\\')
-        tail.erase(0, 1);
-    return IncludeTrailingBackslash(folder) + tail;
-}
-
 std::string FullPath(const std::string& path) {
     // Asked for the length first: a fixed buffer would hand a long path back unchanged,
     // and callers that test where a path really leads would test the wrong text.
@@ -84,17 +53,6 @@ bool ForceDirectories(const std::string& path) {
     return CreateDirectoryA(dir.c_str(), nullptr) || DirectoryExists(dir);
 }
 
-static char AsciiUpper(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    return true;
-}
-
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
@@ -102,13 +60,6 @@ std::string Trim(const std::string& s) {
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
         --e;
     return s.substr(b, e - b);
-}
-
-std::string UpperCase(const std::string& s) {
-    std::string r = s;
-    for (char& c : r)
-        c = AsciiUpper(c);
-    return r;
 }
 
 namespace {

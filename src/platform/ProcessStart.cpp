@@ -61,10 +61,10 @@ bool RunElevated(HWND owner, const std::string& program, const std::string& para
 }
 
 bool StartCommandProgram(const std::string& program, const std::string& parameters, int show,
-                         bool wait, bool elevate) {
+                         bool wait, bool elevate, DWORD* exitCode) {
     if (wait)
         return elevate ? RunElevated(GetActiveWindow(), program, parameters, true, show)
-                       : RunAndWait(program, parameters, show);
+                       : RunAndWait(program, parameters, show, exitCode);
     const bool exists = FileExists(program);
     if (exists && elevate) return RunElevated(GetActiveWindow(), program, parameters, false, show);
     EnsureCom();

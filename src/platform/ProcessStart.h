@@ -21,6 +21,7 @@ bool RunElevated(HWND owner, const std::string& program, const std::string& para
 // (elevated through the shell, or created directly), or handed to the shell's "open"
 // (an existing file in its own folder with the parameters; anything else, such as an
 // address or a name on the search path, as text alone). Results are not examined
-// beyond this answer: false when it could not be started.
+// beyond this answer: false when it could not be started. A program created and waited
+// for leaves its exit code in exitCode when given (elevated ones give none).
 bool StartCommandProgram(const std::string& program, const std::string& parameters, int show,
-                         bool wait, bool elevate);
+                         bool wait, bool elevate, DWORD* exitCode = nullptr);

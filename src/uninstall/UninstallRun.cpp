@@ -1,5 +1,6 @@
 #include "uninstall/UninstallRun.h"
 
+#include "platform/Error.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/ProcessStart.h"
@@ -26,12 +27,7 @@ const char kOwnCaption[] = "Uninstall";
 const size_t kListedLeftovers = 10;
 
 std::string ErrorText(DWORD error) {
-    char* buf = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n && buf ? Trim(std::string(buf, n)) : std::string();
-    if (buf) LocalFree(buf);
+    const std::string text = SystemErrorMessage(error);
     return "error " + std::to_string(error) + (text.empty() ? "" : ": " + text);
 }
 

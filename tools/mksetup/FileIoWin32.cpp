@@ -4,6 +4,7 @@
 #include "FileIo.h"
 
 #include "Builder.h"
+#include "platform/Error.h"
 
 #include <windows.h>
 
@@ -37,15 +38,7 @@ int LastSystemError() {
 }
 
 std::string SystemErrorText(int code) {
-    char* buf = nullptr;
-    DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n && buf ? std::string(buf, n) : std::string();
-    if (buf) LocalFree(buf);
-    while (!text.empty() &&
-           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
+    std::string text = SystemErrorMessage(static_cast<uint32_t>(code));
     if (text.empty()) text = "system error " + std::to_string(code);
     return text;
 }
