@@ -278,6 +278,61 @@ TEST_P(WizardDpiTest, EveryPageIsScaledAndNothingIsCutOrCovered) {
     EXPECT_EQ(w.ExitCode(), 0u);
 }
 
+// A one-colour 24-bit bitmap file.
+std::string PlainBitmap(int width, int height, BYTE r, BYTE g, BYTE b) {
+    const int stride = (width * 3 + 3) & ~3;
+    std::string pixels(static_cast<size_t>(stride) * height, '\0');
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            pixels[y * stride + x * 3] = static_cast<char>(b);
+            pixels[y * stride + x * 3 + 1] = static_cast<char>(g);
+            pixels[y * stride + x * 3 + 2] = static_cast<char>(r);
+        }
+    BITMAPFILEHEADER fh{};
+    BITMAPINFOHEADER ih{};
+    ih.biSize = sizeof ih;
+    ih.biWidth = width;
+    ih.biHeight = height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 24;
+    fh.bfType = 0x4D42; // "BM"
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + static_cast<DWORD>(pixels.size());
+    return std::string(reinterpret_cast<const char*>(&fh), sizeof fh) +
+           std::string(reinterpret_cast<const char*>(&ih), sizeof ih) + pixels;
+}
+
+TEST(WizardPictures, ALargerCopyIsUsedAtItsScale) {
+    SeePhysicalPixels();
+    ScratchDir work;
+    const std::string temp = work / "temp", project = work / "project", setup = work / "setup.exe";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    WriteEveryPageProject(project);
+    // The required pictures red, the copies for 200% green.
+    WriteFileBytes(project + "\\setup\\qvwizard.bmp", PlainBitmap(500, 314, 255, 0, 0));
+    WriteFileBytes(project + "\\setup\\qvheader.bmp", PlainBitmap(498, 55, 255, 0, 0));
+    WriteFileBytes(project + "\\setup\\qvwizard-200.bmp", PlainBitmap(1000, 628, 0, 255, 0));
+    WriteFileBytes(project + "\\setup\\qvheader-200.bmp", PlainBitmap(996, 110, 0, 255, 0));
+    ASSERT_TRUE(BuildTestSetup(project, setup));
+    for (const int dpi : {96, 192}) {
+        SCOPED_TRACE(dpi);
+        ScreenDpi screen(static_cast<DWORD>(dpi));
+        Wizard w(setup, "/D \"" + (work / "dest") + "\"", temp);
+        ASSERT_TRUE(w.Form()) << w.Failure();
+        ASSERT_TRUE(w.WaitText(kIdLabel1, "Welcome to the Test Product Setup Wizard"));
+        Sleep(300);
+        POINT inside{MulDiv(20, dpi, 96), MulDiv(150, dpi, 96)}; // left of the text
+        ClientToScreen(w.Form(), &inside);
+        HDC screenDc = GetDC(nullptr);
+        const COLORREF seen = GetPixel(screenDc, inside.x, inside.y);
+        ReleaseDC(nullptr, screenDc);
+        EXPECT_EQ(seen, dpi == 96 ? RGB(255, 0, 0) : RGB(0, 255, 0));
+        PostMessageA(w.Form(), WM_CLOSE, 0, 0);
+        Answer(w, "&Yes");
+        EXPECT_EQ(w.ExitCode(), 0u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scales, WizardDpiTest, ::testing::Values(100, 125, 150, 200),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "At" + std::to_string(info.param);
