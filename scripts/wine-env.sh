@@ -8,14 +8,11 @@
 #                          no network, and the prompt blocks).
 #   winedbg.exe=d          a crashing program ends at once instead of waiting in the
 #                          debugger.
-#   winemenubuilder.exe=d  shortcuts the setups make stay in the prefix: Wine would
-#                          copy each one into the host's menus, which Windows never
-#                          does and which no test should leave behind.
 # A caller that needs more overrides (a test that makes Wine prefer DLLs lying beside
 # a program, as Windows' search order does for DLLs that are not known DLLs) appends
 # them to WINEDLLOVERRIDES after this call.
 qv_wine_env() {
     export WINEPREFIX="$1"
     export WINEDEBUG="${QV_WINEDEBUG:--all}"
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d"
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 }

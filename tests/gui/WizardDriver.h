@@ -130,11 +130,12 @@ class Wizard {
         GetExitCodeProcess(pi_.hProcess, &code);
         return code;
     }
-    // The window's pixels as they are on the screen, as a BMP file.
+    // The pixels of the window's client area as they are on the screen, as a BMP file.
     void Screenshot(const std::string& file) const {
         Sleep(300); // let the page finish painting
         RECT r;
-        GetWindowRect(form_, &r);
+        GetClientRect(form_, &r);
+        MapWindowPoints(form_, nullptr, reinterpret_cast<POINT*>(&r), 2);
         const int w = r.right - r.left, h = r.bottom - r.top;
         HDC screen = GetDC(nullptr);
         HDC mem = CreateCompatibleDC(screen);
@@ -221,7 +222,7 @@ inline void WriteEveryPageProject(const std::string& project, const std::string&
     WriteMinimalProject(
         project, "DialogWelcome=1\r\nDialogLicense=1\r\nDialogReadme=1\r\n"
                  "DialogUserInfo=1\r\nInfoUserName=1\r\nInfoCompany=1\r\nInfoCustom=1\r\n"
-                 "InfoCustomReq=0\r\nDialogDestinationFolder=1\r\nDialogProgramGroup=1\r\n"
+                 "DialogDestinationFolder=1\r\nDialogProgramGroup=1\r\n"
                  "ProgramGroup=Test Product\r\nDialogReady=1\r\nDialogFinish=1\r\n"
                  "ShowPublisher=1\r\n"
                  "CompanyName=Example Software Ltd.\r\nWebSite=http://example.com/\r\n"

@@ -135,6 +135,26 @@ TEST_F(WizardKeyboardTest, EscapeYesEndsTheRunLikeCancel) {
     EXPECT_FALSE(PathExists(dest + "\\a.txt"));
 }
 
+TEST_F(WizardKeyboardTest, EscapeWhileCopyingAsksAndYesEndsWithCodeOne) {
+    // The installation pumps the window's messages itself; Escape still reaches the
+    // question. Enough data that the copy is still running when the key comes.
+    CreateDirectoryA(project.c_str(), nullptr);
+    CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+    WriteFileBytes(project + "\\payload\\big.bin", RandomBytes(64 << 20, 11));
+    WriteMinimalProject(project, "DialogReady=1\r\n[Payload]\r\n"
+                                 "0=payload\\big.bin?<InstallDir>\\big.bin?OVERWRITE?Yes\r\n");
+    ASSERT_TRUE(BuildTestSetup(project, setup));
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
+    ASSERT_TRUE(w.WaitText(kIdText1, "Ready to Install"));
+    w.Key(VK_RETURN);
+    ASSERT_TRUE(w.WaitText(kIdText1, "Installing..."));
+    w.Key(VK_ESCAPE);
+    const Box box = Answer(w, "&Yes");
+    ASSERT_TRUE(box.seen) << "Escape asked nothing during the copy";
+    EXPECT_EQ(box.text, "Are you sure you want to abort the installation?");
+    EXPECT_EQ(w.ExitCode(), 1u);
+}
+
 TEST_F(WizardKeyboardTest, EnterKeepsToTheViewsAndPressesAFocusedButton) {
     Build();
     Wizard w(setup, "/L /D \"" + dest + "\"", temp);

@@ -76,15 +76,6 @@ class EventLogTest : public ::testing::Test {
         ctx.SetupFile = "C:\\setups\\product setup.exe";
     }
     std::vector<std::string> Lines() { return SplitLines(ReadFileBytes(path)); }
-    uint32_t End(void (*end)(RunContext&)) {
-        try {
-            end(ctx);
-        } catch (const RunEndedForTest& e) {
-            return e.code;
-        }
-        ADD_FAILURE() << "the run did not end";
-        return 0xFFFFFFFF;
-    }
 };
 
 TEST_F(EventLogTest, HeaderFirstThenTimedEventsInOrder) {
@@ -222,36 +213,6 @@ TEST_F(EventLogTest, QuietPromptShowsNothingAndLogsEveryQuestion) {
         "Question [Open] the data file (Data.zip or another archive) => chose C:\\data.zip"};
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(EventText(lines[5 + i]), expected[i]);
-}
-
-TEST_F(EventLogTest, CorruptSetupBoxIsNotShownWhenQuietAndItsCodeStays) {
-    InstallEventPrompt(ctx);
-    ctx.Quiet = true;
-    EXPECT_EQ(End([](RunContext& c) { FailSetup(c, 123456); }), 123456u);
-    EXPECT_TRUE(inner.asked.empty());
-
-    RunContext plain;
-    plain.Prompt = &inner;
-    ObserveRunEnd(plain);
-    try {
-        FailSetup(plain, 2);
-    } catch (const RunEndedForTest& e) {
-        EXPECT_EQ(e.code, 2u);
-    }
-    EXPECT_EQ(inner.asked,
-              std::vector<std::string>{"The setup file is corrupt.\r\n\r\nError code: 2"});
-}
-
-TEST_F(EventLogTest, RestartCodeOnlyInAQuietRunThatNeedsARestart) {
-    ctx.RestartNeeded = true;
-    EXPECT_EQ(End(FinishSetup), 0u);
-    ctx.Quiet = true;
-    ctx.RestartNeeded = false;
-    EXPECT_EQ(End(FinishSetup), 0u);
-    ctx.RestartNeeded = true;
-    ctx.EventLog.Path = path;
-    EXPECT_EQ(End(FinishSetup), static_cast<uint32_t>(kExitRestartNeeded));
-    EXPECT_EQ(EventText(Lines().back()), "Exit code: 2147945410 (installed; a restart is needed)");
 }
 
 TEST_F(EventLogTest, RestartCodeIsNoCodeOfAnyOtherEnd) {
