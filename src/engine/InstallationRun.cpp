@@ -2,6 +2,7 @@
 
 #include "engine/Commands.h"
 #include "engine/FilePlacement.h"
+#include "engine/Rollback.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
@@ -61,6 +62,7 @@ void RunInstallation(RunContext& ctx) {
     SetTask(ctx, 2);
 
     OpenUninstallRecord(ctx);
+    BeginInstallJournal(ctx);
     if (ctx.Is64) DisableRedirection(ctx.Redirection);
     ProcessMessages();
 
@@ -69,6 +71,7 @@ void RunInstallation(RunContext& ctx) {
         // Redirection is put back all the same, for whatever the process does next.
         CloseUninstallRecord(ctx);
         RestoreRedirection(ctx.Redirection);
+        CommitInstallJournal(ctx);
         return;
     }
     RecordProgramFiles(ctx);
@@ -101,6 +104,12 @@ void RunInstallation(RunContext& ctx) {
     SectionLoop(ctx, "Others", ProcessOtherItem);
     ClearFile(ctx);
 
+    // A cancelled run that will be rolled back runs no commands and places no record.
+    if (ctx.Cancel && RollbackArmed(ctx)) {
+        CloseUninstallRecord(ctx);
+        RestoreRedirection(ctx.Redirection);
+        return;
+    }
     SectionLoop(ctx, "Commands", [](RunContext& c, const std::string& record) {
         RunCommand(c, kStageAfterInstallation, record);
     });
@@ -112,5 +121,7 @@ void RunInstallation(RunContext& ctx) {
 
     if (ctx.UninstallOn && ReadSetupBool(ctx, "ShowAddRemove")) WriteUninstallEntry(ctx);
     PlaceUninstallRecord(ctx);
+    // Finished: from here on nothing is undone, whatever ends the run.
+    CommitInstallJournal(ctx);
     ProcessMessages();
 }
