@@ -113,6 +113,11 @@ void RunInstallation(RunContext& ctx) {
     SectionLoop(ctx, "Commands", [](RunContext& c, const std::string& record) {
         RunCommand(c, kStageAfterInstallation, record);
     });
+    if (ctx.Cancel && RollbackArmed(ctx)) { // confirmed while a command ran
+        CloseUninstallRecord(ctx);
+        RestoreRedirection(ctx.Redirection);
+        return;
+    }
 
     RestoreRedirection(ctx.Redirection);
     ctx.View.ProgressBar1 = 100;

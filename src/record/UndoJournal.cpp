@@ -262,6 +262,8 @@ std::vector<JournalEntry> ReadJournal(const std::string& path) {
 }
 
 void JournalCreatedFile(RunContext& ctx, const std::string& path) {
+    // A folder under the name is not the run's file, and no file will take its place.
+    if (DirectoryExists(path)) return;
     if (UndoJournal* j = Journal(ctx)) j->Add('F', {path});
 }
 
