@@ -147,6 +147,8 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
             if (f[0] == "Fonts") items.Fonts.push_back(f[1]);
             if (f[0] == "ActiveX") items.ActiveX.push_back(f[1]);
             if (f[0] == "TypeLibrary") items.TypeLibraries.push_back(f[1]);
+            if (f[0] == "ScreenSaver") items.ScreenSavers.push_back(f[1]);
+            if (f[0] == "Wallpaper") items.Wallpapers.push_back(f[1]);
             break;
         case 'B':
             if (f.size() >= 3) backups.push_back(&e);

@@ -108,7 +108,8 @@ class RollbackE2E : public ::testing::Test {
         s.Folders = {work.Path()};
         // The runs' own temporary folder (setup temp folder, log) and the project.
         s.IgnoredPaths = {temp, project, setup};
-        s.IgnoredKeys = {"HKCU\\Console"};
+        // The console's defaults, and what Wine's window system notes for itself.
+        s.IgnoredKeys = {"HKCU\\Console", "HKCU\\Software\\Wine\\Temporary System Parameters"};
         return s;
     }
 
