@@ -2,6 +2,7 @@
 
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
+#include "platform/Redirection.h"
 #include "record/UndoJournal.h"
 #include "removal/RemovalEngine.h"
 #include "run/RunContext.h"
@@ -212,7 +213,11 @@ void RollBackInstallation(RunContext& ctx) {
             lastPump = GetTickCount();
         }
     };
+    // A 64-bit setup wrote the real system folders: its files are undone there too.
+    const bool wasOff = ctx.Redirection.Off;
+    if (ctx.Is64) DisableRedirection(ctx.Redirection);
     const RollbackResult result = UndoJournalFile(path, sinks);
+    if (!wasOff) RestoreRedirection(ctx.Redirection);
     for (const std::string& backup : result.KeptBackups)
         AddLogLine(ctx, "Original kept in: " + backup);
     ctx.View.ProgressBar1 = 100;
