@@ -213,7 +213,10 @@ void UndoJournal::PutBack(const std::string& path) {
 void UndoJournal::Commit() {
     for (const auto& b : backups_) {
         SetFileAttributesA(b.second.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(b.second.c_str());
+        // A library still loaded from its old file (renamed while in use) goes at the
+        // next restart.
+        if (!DeleteFileA(b.second.c_str()))
+            MoveFileExA(b.second.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     backups_.clear();
     Close();
