@@ -7,7 +7,8 @@
 // destination each time); the floor, a program that only extracts the same payload
 // cabinets with FDI; the floor again with each cabinet first copied out of the setup
 // file (in 64 KB and in 2048-byte reads), and reading each cabinet in place from the
-// setup file (as the runtime does); the peak working set of each process. A set
+// setup file (as the runtime does); the same setup run again over what it installed (an
+// update that overwrites every file); the peak working set of each process. A set
 // without payload compares the setup's start to exit with the floor extracting its
 // setup cabinet, and shows what starting an empty program costs with and without the
 // window libraries the runtime imports. Repetitions are interleaved, so a slow spell of the machine
@@ -223,7 +224,7 @@ int main(int argc, char** argv) {
             CreateDirectoryA(dir.c_str(), nullptr);
         };
 
-        std::vector<Sample> install, floor, copy64k, copy2k, inPlace, plainStart, guiStart;
+        std::vector<Sample> install, update, floor, copy64k, copy2k, inPlace, plainStart, guiStart;
         uint64_t installedBytes = 0, floorBytes = 0;
         int installedFiles = 0, floorFiles = 0;
         for (int r = 0; r < reps; ++r) {
@@ -234,6 +235,11 @@ int main(int argc, char** argv) {
                 install.push_back(check(RunProcess(setup, "/S /D " + Quote(dest)), "setup"));
             }
             if (r == 0) CountTree(dest, installedBytes, installedFiles);
+            if (layout.cabinets > 0) {
+                // The same setup again over what it installed: every file is overwritten.
+                TempEnvironment env(temp);
+                update.push_back(check(RunProcess(setup, "/S /D " + Quote(dest)), "update"));
+            }
             fresh(dest);
             if (layout.cabinets == 0) {
                 floor.push_back(check(
@@ -324,6 +330,7 @@ int main(int argc, char** argv) {
         s.peak = setupPeak;
         f.peak = floorPeak;
         Print("silent install (setup /S /D)", s, mb);
+        Print("silent update, every file overwritten", Summarise(update), mb);
         Print("floor: FDI of the cabinet files", f, mb);
         Print("floor + copy out in 64 KB reads", c64, mb);
         Print("floor + copy out in 2048-byte reads", c2, mb);

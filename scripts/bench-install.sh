@@ -28,7 +28,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # One project per set: the payload folder (none for "empty") and the demo's pictures
 # and language file; with a third argument, installed with its uninstaller and record.
 write_project() {
-    local dir="$1" payload="$2" uninstall="${3:-}"
+    local dir="$1" payload="$2" uninstall="${3:-}" keys="${4:-}"
     mkdir -p "$dir/setup"
     cp "$root/examples/demo/setup/"{qvwizard.bmp,qvheader.bmp,Englishqv.lng} "$dir/setup/"
     {
@@ -36,6 +36,7 @@ write_project() {
         printf 'GUID={5B0C1D8E-2F43-4A6B-8C9D-0E1F2A3B4C5D}\r\n'
         printf 'InstallationPath=<ProgramFiles>\\QV Bench\r\nAdmin=0\r\nInstallLevel=2\r\n'
         if [ -n "$uninstall" ]; then printf 'Uninstall=1\r\nShowAddRemove=1\r\n'; fi
+        if [ -n "$keys" ]; then printf '%s\r\n' "$keys"; fi
         # Every system the prefix may report is supported: no check stops a silent run.
         for os in "Windows XP" "Windows Vista" "Windows 7" "Windows 8" "Windows 8.1" \
                   "Windows Server 2003" "Windows Server 2008" "Windows Server 2008 R2" \
@@ -53,6 +54,8 @@ write_project "$data/small" payload
 write_project "$data/empty" ""
 # The large payload where it lies, every file recorded for the removal.
 write_project "$data/removal" "$(winpath "$data/large/payload")" Yes
+# The large payload without rollback: what an install and an update cost without it.
+write_project "$data/large-norollback" "$(winpath "$data/large/payload")" "" Rollback=0
 
 # A fresh prefix of its own, so nothing left by the tests is measured, and a
 # persistent server, so each start of a program is a warm one.
@@ -68,7 +71,7 @@ rm -rf "$WINEPREFIX"
 "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$wine"
 wineserver -p 2>/dev/null || true   # already running for this prefix is fine
 
-for set in large small empty removal; do
+for set in large large-norollback small empty removal; do
     rm -f "$data/$set/setup.exe"
     uninstaller=()
     if [ "$set" = removal ]; then uninstaller=(--uninstaller "$(winpath "$build/bin/uninstall.exe")"); fi
@@ -78,6 +81,7 @@ done
 
 mkdir -p "$build/bench-run"
 "$wine" "$build/bench/bench_install.exe" "$(winpath "$build/bench-run")" "$reps" \
-    "$(winpath "$data/large")" "$(winpath "$data/small")" "$(winpath "$data/empty")"
+    "$(winpath "$data/large")" "$(winpath "$data/large-norollback")" "$(winpath "$data/small")" \
+    "$(winpath "$data/empty")"
 "$wine" "$build/bench/bench_uninstall.exe" "$(winpath "$build/bench-run")" "$reps" \
     "$(winpath "$data/removal")"

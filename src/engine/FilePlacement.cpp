@@ -8,6 +8,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/SafePath.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/RunEnd.h"
@@ -373,7 +374,7 @@ class Placement {
             return Decision::GiveUp;
         }
         if ((r.mode == kModeOverwrite || answer_ == OverallAnswer::All) &&
-            DeleteFileA(r.dest.c_str()))
+            RemoveForOverwrite(ctx_, r.dest))
             exists = false;
         return Decision::Place;
     }
@@ -423,6 +424,7 @@ class Placement {
         for (size_t p = dest.find('\\', from); p != std::string::npos; p = dest.find('\\', p + 1)) {
             const std::string folder = dest.substr(0, p);
             if (DirectoryExists(folder)) continue;
+            JournalCreatedFolder(ctx_, folder);
             if (!CreateDirectoryA(folder.c_str(), nullptr)) {
                 AddLogLine(ctx_, "Error creating folder: " + folder);
                 LogEvent(ctx_, "Error creating folder: " + folder);
@@ -550,7 +552,7 @@ class Placement {
                 GiveUp(size_, dest);
                 return;
             }
-            if (DeleteFileA(dest.c_str())) exists = false;
+            if (RemoveForOverwrite(ctx_, dest)) exists = false;
         }
 
         const std::string ext = UpperCase(dest.substr(std::min(dest.size(), dest.rfind('.'))));
@@ -560,13 +562,18 @@ class Placement {
             PumpNow();
         }
 
+        JournalCreatedFile(ctx_, dest);
         for (;;) {
             if (exists) {
-                DeleteFileA(dest.c_str());
+                RemoveForOverwrite(ctx_, dest);
                 PumpNow();
             }
             if (Extract(ExtractFilePath(dest), dest)) break;
-            if (!AskAfterExtractionFailure(dest)) return giveUp();
+            if (!AskAfterExtractionFailure(dest)) {
+                // No damaged file stays under the real name: the original returns.
+                GiveBackFile(ctx_, dest);
+                return giveUp();
+            }
             exists = FileExists(dest); // a failed attempt may have left part of it
         }
 

@@ -2,6 +2,7 @@
 
 #include "engine/Commands.h"
 #include "engine/FilePlacement.h"
+#include "engine/Rollback.h"
 #include "items/ItemHandlers.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
@@ -63,6 +64,7 @@ void RunInstallation(RunContext& ctx) {
 
     LogPhase(ctx, "uninstall record");
     OpenUninstallRecord(ctx);
+    BeginInstallJournal(ctx);
     if (ctx.Is64) DisableRedirection(ctx.Redirection);
     ProcessMessages();
 
@@ -74,6 +76,7 @@ void RunInstallation(RunContext& ctx) {
         // Redirection is put back all the same, for whatever the process does next.
         CloseUninstallRecord(ctx);
         RestoreRedirection(ctx.Redirection);
+        CommitInstallJournal(ctx);
         return;
     }
     RecordProgramFiles(ctx);
@@ -112,10 +115,21 @@ void RunInstallation(RunContext& ctx) {
     SectionLoop(ctx, "Others", ProcessOtherItem);
     ClearFile(ctx);
 
+    // A cancelled run that will be rolled back runs no commands and places no record.
+    if (ctx.Cancel && RollbackArmed(ctx)) {
+        CloseUninstallRecord(ctx);
+        RestoreRedirection(ctx.Redirection);
+        return;
+    }
     LogPhase(ctx, "commands");
     SectionLoop(ctx, "Commands", [](RunContext& c, const std::string& record) {
         RunCommand(c, kStageAfterInstallation, record);
     });
+    if (ctx.Cancel && RollbackArmed(ctx)) { // confirmed while a command ran
+        CloseUninstallRecord(ctx);
+        RestoreRedirection(ctx.Redirection);
+        return;
+    }
 
     RestoreRedirection(ctx.Redirection);
     ctx.View.ProgressBar1 = 100;
@@ -125,6 +139,8 @@ void RunInstallation(RunContext& ctx) {
     LogPhase(ctx, "installed-programs entry and uninstall record");
     if (ctx.UninstallOn && ReadSetupBool(ctx, "ShowAddRemove")) WriteUninstallEntry(ctx);
     PlaceUninstallRecord(ctx);
+    // Finished: from here on nothing is undone, whatever ends the run.
+    CommitInstallJournal(ctx);
     LogPhase(ctx, "");
     ProcessMessages();
 }

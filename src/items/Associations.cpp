@@ -6,6 +6,7 @@
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
 #include "record/ItemFailure.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -73,6 +74,18 @@ void CreateAssociation(RunContext& ctx, const std::string& record) {
     const std::string rootName = machineWide ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
 
     const bool usable = UsableExtension(ext);
+    if (usable) {
+        // Keys the association creates go again when the run is rolled back.
+        for (const std::string& key :
+             {kClasses + std::string(".") + ext, kClasses + ext + "file"}) {
+            HKEY k;
+            if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &k) ==
+                ERROR_SUCCESS)
+                RegCloseKey(k);
+            else
+                JournalCreatedKey(ctx, "3" + rootName + "\\" + key);
+        }
+    }
     if (usable && WriteClassKeys(root, ext, program, description, icon)) {
         LogEvent(ctx, "Created association: ." + ext);
         if (ctx.UninstallOn) {

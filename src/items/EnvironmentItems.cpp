@@ -6,6 +6,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
+#include "record/UndoJournal.h"
 #include "record/ItemFailure.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
@@ -55,6 +56,9 @@ bool ApplyChange(RunContext& ctx, const EnvironmentChange& c) {
     if (!reg.OpenKey(ctx.Admin ? kSystemEnvironment : kUserEnvironment, false)) return false;
 
     const bool exists = reg.ValueExists(c.name);
+    JournalEnvironment(ctx, ctx.Admin ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                       ctx.Is64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY,
+                       ctx.Admin ? kSystemEnvironment : kUserEnvironment, c.name);
     if (c.action == Action::Remove) return !exists || reg.DeleteValue(c.name);
 
     std::string old;

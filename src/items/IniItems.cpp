@@ -6,6 +6,7 @@
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "record/ItemFailure.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -74,6 +75,7 @@ void WriteIniValue(RunContext& ctx, const std::vector<std::string>& fields) {
     }
     const bool existed = FileExists(file);
     if (!overwrite && existed && IniKeyExists(file, section, key)) return;
+    JournalIniValue(ctx, file, section, key);
     if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) {
         ReportIniFailure(ctx, file, key, LastErrorCause("WritePrivateProfileStringA"));
         return;

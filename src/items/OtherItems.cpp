@@ -10,6 +10,7 @@
 #include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
 #include "record/ItemFailure.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -44,6 +45,7 @@ bool FileToRegister(RunContext& ctx, const char* missingPrefix, const std::strin
 void Record(RunContext& ctx, const char* section, const std::string& path, bool keep) {
     LogEvent(ctx, std::string("Registered ") + section + ": " + path);
     if (ctx.UninstallOn && !keep) RecordUninstallItem(ctx, section, path);
+    JournalRegistration(ctx, section, path);
 }
 
 void RegisterFont(RunContext& ctx, const std::string& path, bool keep) {

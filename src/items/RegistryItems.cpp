@@ -6,6 +6,7 @@
 #include "platform/MessagePump.h"
 #include "platform/Registry.h"
 #include "record/ItemFailure.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -185,10 +186,12 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
         // handed to the uninstaller for removal.
         for (size_t i = keyPath.find('\\'); i != std::string::npos; i = keyPath.find('\\', i + 1)) {
             std::string prefix = keyPath.substr(0, i);
-            if (!prefix.empty() && !reg.KeyExists(prefix) && recordIt)
-                RecordUninstallItem(ctx, "RegistryKeys", entryPrefix + prefix);
+            if (prefix.empty() || reg.KeyExists(prefix)) continue;
+            if (recordIt) RecordUninstallItem(ctx, "RegistryKeys", entryPrefix + prefix);
+            JournalCreatedKey(ctx, entryPrefix + prefix);
         }
         bool existed = reg.KeyExists(keyPath);
+        if (!existed) JournalCreatedKey(ctx, entryPrefix + keyPath);
         if (!reg.OpenKey(keyPath, true)) {
             ReportFailure(ctx, "Error creating registry key: ", 17, keyText,
                           LastErrorCause("RegCreateKeyExA"));
@@ -207,6 +210,9 @@ void WriteRegistryItem(RunContext& ctx, const std::string& record) {
 
     bool known =
         type == "REG_SZ" || type == "REG_EXPAND_SZ" || type == "REG_DWORD" || type == "REG_BINARY";
+    if (known && !created)
+        JournalRegistryValue(ctx, root, view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY,
+                             entryPrefix + keyPath, keyPath, valueName);
     FailureCause cause;
     if (known && !WriteValue(reg, type, valueName, data, cause)) {
         reg.CloseKey();

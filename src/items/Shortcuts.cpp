@@ -9,6 +9,7 @@
 #include "platform/SafePath.h"
 #include "platform/SystemLibrary.h"
 #include "record/ItemFailure.h"
+#include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
 #include "run/SetupLog.h"
@@ -129,6 +130,7 @@ bool CreateShortcutFolders(RunContext& ctx, const std::string& path) {
         if (path[i] != '\\') continue;
         const std::string folder = path.substr(0, i);
         if (DirectoryExists(folder)) continue;
+        JournalCreatedFolder(ctx, folder);
         if (!CreateDirectoryA(folder.c_str(), nullptr)) {
             const FailureCause cause = LastErrorCause("CreateDirectoryA");
             // Made by someone else in the meantime: it exists, but is not ours.
@@ -218,6 +220,7 @@ void MakeShortcut(RunContext& ctx, const std::vector<std::string>& fields) {
     if (!CreateShortcutFolders(ctx, f.path)) return;
 
     f.workDir = WorkingFolder(workField, f.target);
+    JournalReplacedFile(ctx, f.path);
     if (!SaveLink(f)) {
         ReportFailure(ctx, "Error creating file: ", 16, f.path);
         return;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+class UndoJournal;
+
 // The wizard's field values, named after the controls that show them. The window keeps
 // them in step with its controls; a silent run uses them as start-up filled them in.
 struct WizardFields {
@@ -192,6 +194,13 @@ struct RunContext {
     // Ends the process with the exit code once the run has been cleaned up. The
     // program uses ExitProcess; tests replace it to observe the end instead.
     std::function<void(uint32_t)> Terminate;
+
+    // The undo journal of an installation run in progress (none when [Setup] Rollback
+    // is off or no installation runs), and what puts the machine back when the run
+    // ends early. The engine sets both when the installation starts and clears them
+    // when it has finished; the ends of the run call Rollback while it is set.
+    std::shared_ptr<UndoJournal> Journal;
+    std::function<void()> Rollback;
 
     void ShowInstallView() {
         if (View.InstallViewChanged) View.InstallViewChanged();

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 void CleanUpSetupFiles(RunContext& ctx) {
@@ -47,6 +48,12 @@ void CleanUpSetupFiles(RunContext& ctx) {
 }
 
 static void EndRun(RunContext& ctx, uint32_t code, const char* what) {
+    // An installation that ends before it finished is undone first (once).
+    if (ctx.Rollback) {
+        const std::function<void()> rollback = std::move(ctx.Rollback);
+        ctx.Rollback = nullptr;
+        rollback();
+    }
     EndEventLog(ctx, "Exit code: " + std::to_string(code) + " (" + what + ")");
     ctx.ReleaseResources();
     CleanUpSetupFiles(ctx);

@@ -13,9 +13,11 @@ struct KeyDefault {
 // Only the keys whose default is neither empty text nor 0.
 constexpr KeyDefault kDefaults[] = {
     {"Admin", "1"}, // requires administrator rights unless told otherwise
-    {"IEVersion", "3.0"},     {"ARVersion", "5.0"},           {"JavaVersion", "1.2"},
-    {"PromptUninstall", "1"}, {"InstallLevel", "1"}, // all users
-    {"UpdateDay", "1"},       {"DefaultLanguage", "English"},
+    {"IEVersion", "3.0"},   {"ARVersion", "5.0"},
+    {"JavaVersion", "1.2"}, {"PromptUninstall", "1"},
+    {"InstallLevel", "1"}, // all users
+    {"UpdateDay", "1"},     {"DefaultLanguage", "English"},
+    {"Rollback", "1"}, // an installation that does not finish is undone
 };
 
 } // namespace

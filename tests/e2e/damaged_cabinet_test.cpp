@@ -315,8 +315,10 @@ TEST_F(DamagedCabinetTest, DamagedPayloadCabinetNeverPlacesAWrongFileSilently) {
             const bool there = PathExists(path);
             if (i != victim) {
                 // Every other cabinet is intact: placed exactly, unless an Abort ended
-                // the run before it.
-                if (!(run.exitCode == 1 && i > victim)) {
+                // the run, which then rolled back what it had placed.
+                if (run.exitCode == 1) {
+                    EXPECT_FALSE(there) << where << ": " << files[i].name << " left by an Abort";
+                } else {
                     EXPECT_TRUE(there) << where << ": " << files[i].name << " missing";
                 }
                 if (there) {

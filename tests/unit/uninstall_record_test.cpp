@@ -621,8 +621,10 @@ TEST_F(UninstallEntryTest, AGuidThatNamesNoKeyOfItsOwnIsRefused) {
 // later phase, and the run still ends with the bar full and the record placed.
 TEST_F(UninstallRecordTest, RunPhasesInOrderAndACancelSkipsOnlyTheRegistry) {
     const std::string key = "Software\\QvRunTest" + UniqueGuid();
+    // Without rollback: a cancelled run goes on to its end and places its record (with
+    // rollback it stops before the commands, and its end undoes it).
     Config(
-        "AppName=Demo\r\nTotalFiles=0\r\n[Registry]\r\n0=HKCU\\" + key +
+        "AppName=Demo\r\nTotalFiles=0\r\nRollback=0\r\n[Registry]\r\n0=HKCU\\" + key +
         "*?v*?REG_SZ*?x*?Yes*?No*?Default\r\n[INI]\r\n0=<InstallDir>\\a.ini*?S*?K*?V*?Yes*?No\r\n");
     std::vector<std::string> tasks;
     const std::string* cancelAt = nullptr;

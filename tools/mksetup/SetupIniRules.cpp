@@ -87,6 +87,7 @@ std::vector<SetupKeyRule> MakeSetupKeys() {
         Int("InstallLevel", "1", 0, 2),
         Bool("SilentInstall"),
         Expanded("MainExecutable"),
+        Bool("Rollback", "1"),
         // Uninstaller and updater.
         Bool("Uninstall"),
         Bool("ShowAddRemove"),

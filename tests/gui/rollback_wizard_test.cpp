@@ -1,0 +1,268 @@
+// Cancel on the Install page rolls the installation back: the wizard of real setups is
+// driven from outside, Cancel is confirmed in the middle of the copy of a large payload
+// and while a command of the "after installation" stage runs (the items have run), and
+// the file tree of the test's folder and the registry are compared before and after,
+// on a clean machine and over an installed older copy.
+//
+// Compares the whole machine (files, the registry) before and after: nothing else may
+// change it meanwhile.
+// qv-test-locks: serial
+#include "MachineSnapshot.h"
+#include "SetupFiles.h"
+#include "SetupRunner.h"
+#include "TestSupport.h"
+#include "UninstallRunner.h"
+#include "wizard/ControlIds.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string TextOf(HWND wnd) {
+    char buf[1024] = {};
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
+                        SMTO_ABORTIFHUNG, 2000, &r);
+    return buf;
+}
+
+struct Search {
+    DWORD pid;
+    const char* cls;
+    HWND found;
+};
+
+BOOL CALLBACK FindOfProcess(HWND wnd, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    char cls[64] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    if (pid == s->pid && std::strcmp(cls, s->cls) == 0 && IsWindowVisible(wnd)) {
+        s->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// One running setup, its wizard and its boxes.
+class Wizard {
+  public:
+    Wizard(const std::string& setup, const std::string& args, const std::string& temp) {
+        TempEnvironment env(temp);
+        std::string cmd = "\"" + setup + "\" " + args;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        if (!CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi_))
+            ADD_FAILURE() << "cannot start " << setup;
+        form_ = WaitWindow(kFormClassName);
+    }
+    ~Wizard() {
+        if (!pi_.hProcess) return;
+        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(pi_.hProcess, 99);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+    std::string Text(int id) const { return TextOf(GetDlgItem(form_, id)); }
+    void Click(int id) const { PostMessageA(GetDlgItem(form_, id), BM_CLICK, 0, 0); }
+    bool WaitText(int id, const std::string& text) const {
+        for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10))
+            if (Text(id) == text) return true;
+        return false;
+    }
+    HWND WaitWindow(const char* cls) const {
+        for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10)) {
+            Search s{pi_.dwProcessId, cls, nullptr};
+            EnumWindows(FindOfProcess, reinterpret_cast<LPARAM>(&s));
+            if (s.found) return s.found;
+        }
+        return nullptr;
+    }
+    // Answers the next box of the setup with the button of that text.
+    SeenBox Answer(const char* button) const {
+        HWND box = WaitWindow("#32770");
+        if (!box) {
+            ADD_FAILURE() << "no box appeared";
+            return {};
+        }
+        return ReadAndAnswerBox(box, [button](const SeenBox&) { return std::string(button); });
+    }
+    bool Exited() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        if (WaitForSingleObject(pi_.hProcess, 60000) != WAIT_OBJECT_0) return 0xDEADu;
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION pi_{};
+    HWND form_ = nullptr;
+};
+
+std::string NewGuid() {
+    GUID g;
+    CoCreateGuid(&g);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buf;
+}
+
+class RollbackWizardTest : public ::testing::Test {
+  protected:
+    ScratchDir work;
+    std::string temp = work / "temp";
+    std::string project = work / "project";
+    std::string setup = work / "setup.exe";
+    std::string dest = work / "Product";
+    std::string release = work / "release.flag";
+    std::string guid = NewGuid();
+    std::string regKey = "Software\\QV Rollback Wizard " + guid.substr(1, 8);
+
+    void SetUp() override {
+        CreateDirectoryA(temp.c_str(), nullptr);
+        CreateDirectoryA(project.c_str(), nullptr);
+        CreateDirectoryA((project + "\\payload").c_str(), nullptr);
+    }
+    void TearDown() override {
+        WriteFileBytes(release, ""); // a waiting command ends
+        RegDeleteTreeA(HKEY_CURRENT_USER, regKey.c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());
+    }
+
+    // The product at version: the payload files, a registry value, an INI value and
+    // any [Setup] keys and further sections given.
+    void Build(const std::string& version, const std::string& payloadList,
+               const std::string& more = "") {
+        WriteMinimalProject(project, "AppName=QV Rollback Wizard\r\nAppVersion=" + version +
+                                         "\r\nGUID=" + guid +
+                                         "\r\nUninstall=1\r\nShowAddRemove=1\r\nInstallLevel=0"
+                                         "\r\nDialogReady=1\r\n" +
+                                         more + "[Payload]\r\n" + payloadList + "[Registry]\r\n" +
+                                         "0=HKCU\\" + regKey + "*?Version*?REG_SZ*?" + version +
+                                         "*?Yes*?Yes*?Default\r\n[INI]\r\n"
+                                         "0=<InstallDir>\\settings.ini*?Main*?Version*?" +
+                                         version + "*?Yes*?Yes\r\n");
+        AddUninstallerToProject(project);
+        DeleteFileA(setup.c_str());
+        ASSERT_TRUE(BuildTestSetup(project, setup));
+    }
+
+    void InstallOlderCopy() {
+        WriteFileBytes(project + "\\payload\\app.exe", "old program");
+        WriteFileBytes(project + "\\payload\\big.bin", "old data");
+        Build("1.0", "0=payload\\app.exe?<InstallDir>\\app.exe?OVERWRITE?Yes\r\n"
+                     "1=payload\\big.bin?<InstallDir>\\big.bin?OVERWRITE?Yes\r\n");
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(RunSetup(setup, "/S /D \"" + dest + "\"", temp).exitCode, 0u);
+        ASSERT_EQ(ReadFileBytes(dest + "\\big.bin"), "old data");
+    }
+
+    SnapshotScope Scope() const {
+        SnapshotScope s;
+        s.Folders = {work.Path()};
+        s.IgnoredPaths = {temp, project, setup, release};
+        // The console's defaults, and what Wine's window system notes for itself.
+        s.IgnoredKeys = {"HKCU\\Console", "HKCU\\Software\\Wine\\Temporary System Parameters"};
+        return s;
+    }
+
+    // Cancel confirmed in the middle of the copy of a large payload.
+    void CancelDuringTheCopy(const std::string& setupKeys) {
+        WriteFileBytes(project + "\\payload\\app.exe", "new program");
+        WriteFileBytes(project + "\\payload\\big.bin", RandomBytes(64 << 20, 11));
+        Build("2.0",
+              "0=payload\\app.exe?<InstallDir>\\app.exe?OVERWRITE?Yes\r\n"
+              "1=payload\\big.bin?<InstallDir>\\big.bin?OVERWRITE?Yes\r\n",
+              setupKeys);
+        if (HasFatalFailure()) return;
+        const MachineSnapshot before = MachineSnapshot::Take(Scope());
+
+        Wizard w(setup, "/D \"" + dest + "\"", temp);
+        ASSERT_TRUE(w.WaitText(kIdText1, "Ready to Install"));
+        w.Click(kIdBtnNext);
+        ASSERT_TRUE(w.WaitText(kIdText1, "Installing..."));
+        w.Click(kIdBtnCancel);
+        w.Answer("&Yes");
+        EXPECT_TRUE(w.WaitText(kIdLTask, "Rolling back changes..."));
+        EXPECT_EQ(w.ExitCode(), 1u);
+        const std::vector<std::string> diff = before.DifferencesTo(MachineSnapshot::Take(Scope()));
+        EXPECT_TRUE(diff.empty()) << DifferenceText(diff);
+        EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
+    }
+
+    // Cancel clicked while a command of the "after installation" stage runs (the items
+    // have run by then).
+    void CancelAfterTheItems(const std::string& setupKeys) {
+        WriteFileBytes(project + "\\payload\\app.exe", "new program");
+        WriteFileBytes(project + "\\payload\\big.bin", "new data");
+        const std::string marker = work / "ran.txt";
+        Build("2.0",
+              "0=payload\\app.exe?<InstallDir>\\app.exe?OVERWRITE?Yes\r\n"
+              "1=payload\\big.bin?<InstallDir>\\big.bin?OVERWRITE?Yes\r\n",
+              setupKeys + "[Commands]\r\n0=" + QV_WAIT_FOR_FILE_PATH + "*?\"" + release +
+                  "\"*?HIDE*?AFTER INSTALLATION*?YES*?ALL*?NO\r\n");
+        if (HasFatalFailure()) return;
+        const MachineSnapshot before = MachineSnapshot::Take(Scope());
+
+        Wizard w(setup, "/D \"" + dest + "\"", temp);
+        ASSERT_TRUE(w.WaitText(kIdText1, "Ready to Install"));
+        w.Click(kIdBtnNext);
+        ASSERT_TRUE(w.WaitText(kIdText1, "Installing..."));
+        // The items are in place while the command waits.
+        for (int i = 0;
+             i < 2000 && ReadFileBytes(dest + "\\settings.ini").find("2.0") == std::string::npos;
+             ++i)
+            Sleep(10);
+        ASSERT_NE(ReadFileBytes(dest + "\\settings.ini").find("2.0"), std::string::npos);
+        // The wizard waits for the command without looking at its window: the click
+        // is seen when the command has ended, before the run places its record.
+        w.Click(kIdBtnCancel);
+        Sleep(200);
+        WriteFileBytes(release, "");
+        w.Answer("&Yes");
+        EXPECT_EQ(w.ExitCode(), 1u);
+        DeleteFileA(release.c_str());
+        const std::vector<std::string> diff = before.DifferencesTo(MachineSnapshot::Take(Scope()));
+        EXPECT_TRUE(diff.empty()) << DifferenceText(diff);
+    }
+};
+
+TEST_F(RollbackWizardTest, CancelDuringTheCopyLeavesACleanMachineAsItWas) {
+    CancelDuringTheCopy("");
+}
+
+TEST_F(RollbackWizardTest, CancelDuringTheCopyGivesBackTheOlderCopy) {
+    InstallOlderCopy();
+    if (HasFatalFailure()) return;
+    const std::string record = ReadFileBytes(dest + "\\Uninstall.ini");
+    CancelDuringTheCopy("InstallMode=1\r\n");
+    EXPECT_EQ(ReadFileBytes(dest + "\\big.bin"), "old data");
+    EXPECT_EQ(ReadFileBytes(dest + "\\Uninstall.ini"), record);
+}
+
+TEST_F(RollbackWizardTest, CancelAfterTheItemsRanLeavesACleanMachineAsItWas) {
+    CancelAfterTheItems("");
+}
+
+TEST_F(RollbackWizardTest, CancelAfterTheItemsRanGivesBackTheOlderCopy) {
+    InstallOlderCopy();
+    if (HasFatalFailure()) return;
+    CancelAfterTheItems("InstallMode=1\r\n");
+    EXPECT_EQ(ReadFileBytes(dest + "\\app.exe"), "old program");
+}
+
+} // namespace

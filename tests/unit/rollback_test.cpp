@@ -1,0 +1,340 @@
+// Rolling back an unfinished installation in-process: the real item handlers change
+// files, the registry, INI files and the environment of the Wine prefix with a journal
+// kept, then an end of the run undoes it; and a journal left by a run that died is
+// finished by the next run of the same product.
+//
+// Compares the whole machine (files, the registry) before and after: nothing else may
+// change it meanwhile.
+// qv-test-locks: serial
+#include "TestContext.h"
+#include "TestSupport.h"
+#include "config/IniFile.h"
+#include "engine/Rollback.h"
+#include "items/ItemHandlers.h"
+#include "record/UndoJournal.h"
+#include "record/UninstallRecord.h"
+#include "run/RunContext.h"
+#include "run/RunEnd.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+namespace {
+
+std::string RegText(const std::string& key, const std::string& name) {
+    char buf[512] = {};
+    DWORD size = sizeof buf;
+    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, buf,
+                     &size) != ERROR_SUCCESS)
+        return "<none>";
+    return buf;
+}
+
+void SetRegText(const std::string& key, const std::string& name, const std::string& value) {
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(k);
+}
+
+bool KeyExists(const std::string& key) {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+std::string IniValue(const std::string& file, const char* section, const char* key) {
+    char buf[256] = {};
+    GetPrivateProfileStringA(section, key, "<absent>", buf, sizeof buf, file.c_str());
+    return buf;
+}
+
+// The names in a folder that start with the backup prefix.
+int BackupsIn(const std::string& folder) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "\\~qvbak*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do
+        ++n;
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+class RollbackTest : public ::testing::Test {
+  protected:
+    ScratchDir temp_, dest_;
+    TempEnvironment env_{temp_.Path()};
+    std::string setupTemp_ = temp_ / "QVTMP100";
+    std::string tag_ = std::to_string(GetTickCount()) + std::to_string(GetCurrentProcessId());
+    std::string key_ = "Software\\QV Rollback Test " + tag_;
+    std::string var_ = "QVRB_" + tag_;
+    std::string guid_ = "{QVRB-" + tag_ + "}";
+    RecordingPrompt prompt_;
+    RunContext ctx_;
+
+    void SetUp() override {
+        CreateDirectoryA(setupTemp_.c_str(), nullptr);
+        StartRun(ctx_, setupTemp_, "");
+    }
+    void TearDown() override {
+        CloseUninstallRecord(ctx_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Environment", 0, KEY_ALL_ACCESS, &k) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueA(k, (var_ + "_OLD").c_str());
+            RegDeleteValueA(k, (var_ + "_NEW").c_str());
+            RegCloseKey(k);
+        }
+    }
+
+    // A run of the product with its configuration (setupBody joins [Setup]).
+    void StartRun(RunContext& ctx, const std::string& folder, const std::string& setupBody) {
+        ctx.SetupTempDir = folder;
+        ctx.SetupTempDirCreated = true;
+        ctx.Wizard.Edit1 = dest_.Path();
+        ctx.Prompt = &prompt_;
+        ctx.UninstallOn = true;
+        ObserveRunEnd(ctx);
+        WriteFileBytes(folder + "\\qvsetup.ini", "[Setup]\r\nAppName=Rollback\r\nAppVersion=1.0\r\n"
+                                                 "Uninstall=1\r\nGUID=" +
+                                                     guid_ + "\r\n" + setupBody);
+        ctx.Config = std::make_unique<TIniFile>(folder + "\\qvsetup.ini");
+        OpenUninstallRecord(ctx);
+    }
+
+    uint32_t Abort(RunContext& ctx) {
+        try {
+            AbortSetup(ctx);
+        } catch (const RunEndedForTest& e) {
+            return e.code;
+        }
+        ADD_FAILURE() << "the run did not end";
+        return 0xFFFFFFFF;
+    }
+
+    // What an installation finds in place and must find again after the rollback.
+    void MakeExistingState() {
+        SetRegText(key_, "Old", "before");
+        SetRegText("Environment", var_ + "_OLD", "old value");
+        WriteFileBytes(dest_ / "settings.ini", "[Main]\r\nKeep=1\r\nOver=before\r\n");
+        WriteFileBytes(dest_ / "app.exe", "the installed program");
+        SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+
+    // What a run does to it: every kind of change, through the real handlers where
+    // there is one, and as the file placement does it for files.
+    void ChangeEverything(RunContext& ctx) {
+        WriteRegistryItem(ctx, "HKCU\\" + key_ + "*?Old*?REG_SZ*?after*?Yes*?No*?Default");
+        WriteRegistryItem(ctx, "HKCU\\" + key_ + "*?Added*?REG_SZ*?new*?Yes*?No*?Default");
+        WriteRegistryItem(ctx, "HKCU\\" + key_ + "\\Deep\\Er*?N*?REG_DWORD*?5*?Yes*?No*?Default");
+        const std::string ini = dest_ / "settings.ini";
+        WriteIniItem(ctx, ini + "*?Main*?Over*?after*?Yes*?No");
+        WriteIniItem(ctx, ini + "*?Main*?Added*?x*?Yes*?No");
+        WriteIniItem(ctx, ini + "*?New*?Key*?y*?Yes*?No");
+        WriteIniItem(ctx, dest_ / "created.ini" + "*?A*?B*?c*?Yes*?No");
+        WriteEnvironmentItem(ctx, var_ + "_OLD*?new value*?OVERWRITE*?Yes");
+        WriteEnvironmentItem(ctx, var_ + "_NEW*?created*?OVERWRITE*?Yes");
+
+        const std::string app = dest_ / "app.exe";
+        JournalCreatedFile(ctx, app);
+        ASSERT_TRUE(RemoveForOverwrite(ctx, app));
+        WriteFileBytes(app, "the new program");
+        const std::string folder = dest_ / "data";
+        JournalCreatedFolder(ctx, folder);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        JournalCreatedFolder(ctx, folder + "\\sub");
+        CreateDirectoryA((folder + "\\sub").c_str(), nullptr);
+        JournalCreatedFile(ctx, folder + "\\sub\\new.txt");
+        WriteFileBytes(folder + "\\sub\\new.txt", "new");
+    }
+
+    void ExpectExistingState() {
+        EXPECT_EQ(RegText(key_, "Old"), "before");
+        EXPECT_EQ(RegText(key_, "Added"), "<none>");
+        EXPECT_FALSE(KeyExists(key_ + "\\Deep"));
+        EXPECT_EQ(RegText("Environment", var_ + "_OLD"), "old value");
+        EXPECT_EQ(RegText("Environment", var_ + "_NEW"), "<none>");
+        EXPECT_EQ(ReadFileBytes(dest_ / "settings.ini"), "[Main]\r\nKeep=1\r\nOver=before\r\n");
+        EXPECT_FALSE(PathExists(dest_ / "created.ini"));
+        EXPECT_EQ(ReadFileBytes(dest_ / "app.exe"), "the installed program");
+        // Read-only as it was, and no longer hidden as its backup was.
+        EXPECT_EQ(GetFileAttributesA((dest_ / "app.exe").c_str()) &
+                      (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+                  static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        EXPECT_FALSE(PathExists(dest_ / "data"));
+        EXPECT_EQ(BackupsIn(dest_.Path()), 0);
+    }
+};
+
+TEST_F(RollbackTest, AnAbortedRunPutsEveryChangeBack) {
+    MakeExistingState();
+    BeginInstallJournal(ctx_);
+    ASSERT_TRUE(RollbackArmed(ctx_));
+    ChangeEverything(ctx_);
+    // The changes really happened, or the rollback would prove nothing.
+    ASSERT_EQ(RegText(key_, "Old"), "after");
+    ASSERT_EQ(IniValue(dest_ / "settings.ini", "Main", "Over"), "after");
+    ASSERT_EQ(RegText("Environment", var_ + "_NEW"), "created");
+    ASSERT_EQ(ReadFileBytes(dest_ / "app.exe"), "the new program");
+    ASSERT_EQ(BackupsIn(dest_.Path()), 1);
+
+    EXPECT_EQ(Abort(ctx_), 1u);
+    ExpectExistingState();
+    EXPECT_FALSE(PathExists(setupTemp_)) << "journal and setup temp folder are cleaned up";
+    EXPECT_NE(std::find(ctx_.LogList.begin(), ctx_.LogList.end(), "Rolling back changes..."),
+              ctx_.LogList.end());
+    EXPECT_EQ(ctx_.View.LTask, "Rolling back changes...");
+    EXPECT_EQ(ctx_.View.ProgressBar1, 100);
+}
+
+TEST_F(RollbackTest, AFinishedRunKeepsItsChangesAndDropsTheBackups) {
+    MakeExistingState();
+    BeginInstallJournal(ctx_);
+    ChangeEverything(ctx_);
+    CommitInstallJournal(ctx_);
+    EXPECT_FALSE(RollbackArmed(ctx_));
+    EXPECT_EQ(BackupsIn(dest_.Path()), 0);
+    EXPECT_FALSE(PathExists(setupTemp_ + "\\" + kJournalName));
+    EXPECT_EQ(Abort(ctx_), 1u);
+    EXPECT_EQ(RegText(key_, "Old"), "after");
+    EXPECT_EQ(ReadFileBytes(dest_ / "app.exe"), "the new program");
+    EXPECT_TRUE(PathExists(dest_ / "data\\sub\\new.txt"));
+}
+
+TEST_F(RollbackTest, RollbackOffKeepsTodaysBehaviour) {
+    CloseUninstallRecord(ctx_);
+    RunContext ctx;
+    StartRun(ctx, setupTemp_, "Rollback=0\r\n");
+    MakeExistingState();
+    BeginInstallJournal(ctx);
+    EXPECT_FALSE(RollbackArmed(ctx));
+    SetFileAttributesA((dest_ / "app.exe").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ChangeEverything(ctx);
+    EXPECT_EQ(BackupsIn(dest_.Path()), 0) << "an overwritten file is deleted, as before";
+    EXPECT_EQ(Abort(ctx), 1u);
+    EXPECT_EQ(RegText(key_, "Old"), "after");
+    EXPECT_EQ(RegText("Environment", var_ + "_NEW"), "created");
+    EXPECT_EQ(ReadFileBytes(dest_ / "app.exe"), "the new program");
+    EXPECT_TRUE(PathExists(dest_ / "data\\sub\\new.txt"));
+    CloseUninstallRecord(ctx);
+}
+
+TEST_F(RollbackTest, BackupsAreHiddenUniqueAndGivenBackOnce) {
+    const std::string file = dest_ / "lib.dll";
+    WriteFileBytes(file, "original");
+    // A file that happens to carry a backup-like name is never taken for a backup.
+    const std::string decoy = dest_ / ("~qvbak" + std::to_string(GetCurrentProcessId()) + "-1.tmp");
+    WriteFileBytes(decoy, "someone else's");
+    {
+        UndoJournal journal(setupTemp_ + "\\j.txt", JournalHeader{});
+        ASSERT_TRUE(journal.MoveAside(file));
+        EXPECT_FALSE(PathExists(file));
+        EXPECT_EQ(ReadFileBytes(decoy), "someone else's");
+        ASSERT_EQ(BackupsIn(dest_.Path()), 2);
+        const std::string backup =
+            dest_ / ("~qvbak" + std::to_string(GetCurrentProcessId()) + "-2.tmp");
+        EXPECT_EQ(ReadFileBytes(backup), "original");
+        EXPECT_TRUE(GetFileAttributesA(backup.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
+        // A failed extraction left part of a file: a second call deletes it and keeps
+        // the first backup.
+        WriteFileBytes(file, "");
+        EXPECT_TRUE(journal.MoveAside(file));
+        EXPECT_FALSE(PathExists(file));
+        EXPECT_EQ(BackupsIn(dest_.Path()), 2);
+
+        // Given up: the original is back under its name, not hidden.
+        WriteFileBytes(file, "partial");
+        journal.PutBack(file);
+        EXPECT_EQ(ReadFileBytes(file), "original");
+        EXPECT_FALSE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_EQ(BackupsIn(dest_.Path()), 1);
+        journal.Close();
+    }
+    // The journal no longer lists the file: a rollback leaves the original alone.
+    for (const JournalEntry& e : ReadJournal(setupTemp_ + "\\j.txt"))
+        EXPECT_TRUE(e.Kind != 'F' && e.Kind != 'B') << e.Kind << " " << e.Fields[0];
+    RollbackResult r = UndoJournalFile(setupTemp_ + "\\j.txt", {});
+    EXPECT_EQ(r.Failed, 0);
+    EXPECT_EQ(ReadFileBytes(file), "original");
+    EXPECT_EQ(ReadFileBytes(decoy), "someone else's");
+}
+
+TEST_F(RollbackTest, JournalKeepsOddTextsAndDropsACutOffLine) {
+    const std::string path = setupTemp_ + "\\j.txt";
+    {
+        JournalHeader h;
+        h.Guid = guid_;
+        h.DefaultView64 = true;
+        UndoJournal journal(path, h);
+        journal.Add('I', {"C:\\a.ini", "Sec", "Key", "1", "tab\there\\ and\r\nlines"});
+        journal.Add('F', {"C:\\x"});
+    }
+    // A crash in the middle of a line leaves it without its end.
+    HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD n;
+    WriteFile(f, "F\tC:\\cut", 8, &n, nullptr);
+    CloseHandle(f);
+
+    const JournalHeader h = ReadJournalHeader(path);
+    EXPECT_TRUE(h.Valid);
+    EXPECT_EQ(h.Guid, guid_);
+    EXPECT_TRUE(h.DefaultView64);
+    const std::vector<JournalEntry> entries = ReadJournal(path);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].Kind, 'I');
+    ASSERT_EQ(entries[0].Fields.size(), 5u);
+    EXPECT_EQ(entries[0].Fields[4], "tab\there\\ and\r\nlines");
+    EXPECT_EQ(entries[1].Fields[0], "C:\\x");
+    EXPECT_EQ(HexBytes(HexText(std::string("\0\x01\xFFz", 4))), std::string("\0\x01\xFFz", 4));
+}
+
+TEST_F(RollbackTest, TheNextRunFinishesTheRollbackOfARunThatDied) {
+    MakeExistingState();
+    // The first run dies in the middle: its journal stays, unfinished, in its folder.
+    const std::string deadFolder = temp_ / "QVTMP200";
+    CreateDirectoryA(deadFolder.c_str(), nullptr);
+    RunContext dead;
+    StartRun(dead, deadFolder, "");
+    BeginInstallJournal(dead);
+    ChangeEverything(dead);
+    CloseUninstallRecord(dead);
+    dead.Journal->Close(); // what the system does when the process is killed
+    dead.Rollback = nullptr;
+
+    // Another product's journal and a run still alive are not touched.
+    const std::string otherFolder = temp_ / "QVTMP300";
+    CreateDirectoryA(otherFolder.c_str(), nullptr);
+    JournalHeader other;
+    other.Guid = "{another product}";
+    UndoJournal(otherFolder + "\\" + kJournalName, other).Close();
+    const std::string liveFolder = temp_ / "QVTMP400";
+    CreateDirectoryA(liveFolder.c_str(), nullptr);
+    JournalHeader liveHeader;
+    liveHeader.Guid = guid_;
+    UndoJournal live(liveFolder + "\\" + kJournalName, liveHeader);
+
+    const RollbackResult r = RecoverUnfinishedRuns(ctx_, temp_.Path(), guid_);
+    EXPECT_GT(r.Steps, 0);
+    EXPECT_EQ(r.Failed, 0);
+    EXPECT_TRUE(r.KeptBackups.empty());
+    ExpectExistingState();
+    EXPECT_FALSE(PathExists(deadFolder));
+    EXPECT_TRUE(PathExists(otherFolder + "\\" + kJournalName));
+    EXPECT_TRUE(PathExists(liveFolder + "\\" + kJournalName));
+}
+
+} // namespace
