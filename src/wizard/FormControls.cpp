@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace {
 
@@ -60,6 +61,23 @@ void DrawPicture(HDC dc, HBITMAP picture, int x, int y) {
     BitBlt(dc, x, y, info.bmWidth, info.bmHeight, src, 0, 0, SRCCOPY);
     SelectObject(src, old);
     DeleteDC(src);
+}
+
+// An icon of the system's shell32.dll at size x size pixels, so that the pages' small
+// pictures are as sharp as the rest at any scale; the standard size where the system
+// cannot give another.
+HICON ShellIcon(int index, int size) {
+    char dir[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+        const std::string file = std::string(dir, n) + "\\shell32.dll";
+        HICON icon = nullptr;
+        if (SHDefExtractIconA(file.c_str(), index, 0, &icon, nullptr, MAKELONG(size, 16)) == S_OK &&
+            icon)
+            return icon;
+    }
+    HICON icon = ExtractIconA(GetModuleHandleA(nullptr), "shell32.dll", index);
+    return reinterpret_cast<INT_PTR>(icon) > 1 ? icon : nullptr;
 }
 
 void HorizontalBevel(HDC dc, int y, int width) {
@@ -231,10 +249,8 @@ void TForm1::CreateBackgrounds() {
     panel1Brush_ = CreatePatternBrush(panel1Picture_);
     headerBrush_ = CreatePatternBrush(headerPicture_);
     whiteBrush_ = CreateSolidBrush(RGB(255, 255, 255));
-    folderIcon_ = ExtractIconA(GetModuleHandleA(nullptr), "shell32.dll", 3);
-    groupIcon_ = ExtractIconA(GetModuleHandleA(nullptr), "shell32.dll", 19);
-    if (reinterpret_cast<INT_PTR>(folderIcon_) <= 1) folderIcon_ = nullptr;
-    if (reinterpret_cast<INT_PTR>(groupIcon_) <= 1) groupIcon_ = nullptr;
+    folderIcon_ = ShellIcon(3, Scaled(32));
+    groupIcon_ = ShellIcon(19, Scaled(32));
 }
 
 HBITMAP TForm1::LargerPicture(const char* base) const {

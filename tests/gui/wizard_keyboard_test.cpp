@@ -116,6 +116,9 @@ TEST_F(WizardKeyboardTest, EnterAdvancesAndEscapeAsksOnEveryPage) {
     ASSERT_TRUE(w.WaitText(kIdLabel1, "Completing the Test Product Setup Wizard"));
     EXPECT_TRUE(PathExists(dest + "\\a.txt"));
     EXPECT_EQ(w.Text(kIdBtnNext), "&Finish");
+    const std::vector<HWND> finishStops = TabSequence(w.Form());
+    EXPECT_EQ(finishStops, (std::vector<HWND>{w.Ctl(kIdCheckLaunchFile), w.Ctl(kIdCheckViewReadme),
+                                              w.Ctl(kIdBtnNext)}));
     // Finish, from the keyboard too.
     w.Key(VK_RETURN);
     EXPECT_EQ(w.ExitCode(), 0u);
