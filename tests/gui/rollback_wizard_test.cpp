@@ -27,14 +27,6 @@ namespace {
 
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-std::string TextOf(HWND wnd) {
-    char buf[1024] = {};
-    DWORD_PTR r = 0;
-    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                        SMTO_ABORTIFHUNG, 2000, &r);
-    return buf;
-}
-
 struct Search {
     DWORD pid;
     const char* cls;
