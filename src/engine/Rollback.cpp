@@ -195,6 +195,8 @@ void RollBackInstallation(RunContext& ctx) {
     ctx.View.LFile.clear();
     ctx.View.ProgressBar1 = 0;
     ctx.ShowInstallView();
+    // The user sees what happens now, even when the rollback is over in a moment.
+    ProcessMessages();
     RollbackSinks sinks;
     sinks.Step = [&ctx](const std::string& step, bool failed, const std::string& cause) {
         if (failed) {

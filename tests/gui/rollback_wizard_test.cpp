@@ -183,14 +183,18 @@ class RollbackWizardTest : public ::testing::Test {
         if (HasFatalFailure()) return;
         const MachineSnapshot before = MachineSnapshot::Take(Scope());
 
-        Wizard w(setup, "/D \"" + dest + "\"", temp);
+        Wizard w(setup, "/D \"" + dest + "\" /L", temp);
         ASSERT_TRUE(w.WaitText(kIdText1, "Ready to Install"));
         w.Click(kIdBtnNext);
         ASSERT_TRUE(w.WaitText(kIdText1, "Installing..."));
         w.Click(kIdBtnCancel);
         w.Answer("&Yes");
-        EXPECT_TRUE(w.WaitText(kIdLTask, "Rolling back changes..."));
         EXPECT_EQ(w.ExitCode(), 1u);
+        // Undoing two files is over within milliseconds, before a look at the window from
+        // outside can catch the page's "Rolling back changes..." (the tests that cancel
+        // after the items see it there); the run's log shows that it rolled back.
+        const std::string log = ReadFileBytes(temp + "\\QVSETUPLOG.TXT");
+        EXPECT_NE(log.find("Rolling back changes..."), std::string::npos) << log;
         const std::vector<std::string> diff = before.DifferencesTo(MachineSnapshot::Take(Scope()));
         EXPECT_TRUE(diff.empty()) << DifferenceText(diff);
         EXPECT_TRUE(ListFolders(temp, "QVTMP").empty());
