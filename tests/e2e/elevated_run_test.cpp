@@ -23,24 +23,6 @@
 
 namespace {
 
-struct FormSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindForm(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<FormSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, kFormClassName) == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // A token of this process's user whose Administrators group only denies access.
 HANDLE NonAdministratorToken() {
     HANDLE process = nullptr, restricted = nullptr;
@@ -177,10 +159,10 @@ class ElevatedRun : public ::testing::Test {
 
     // Waits for the Welcome page, reads the setup temp folder, then installs.
     std::string WelcomeThenInstall(SecuritySummary& seen) {
-        FormSearch s{pi.dwProcessId, nullptr};
-        for (int i = 0; i < 3000 && !s.found; ++i, Sleep(10))
-            EnumWindows(FindForm, reinterpret_cast<LPARAM>(&s));
-        if (!s.found) {
+        HWND form = nullptr;
+        for (int i = 0; i < 3000 && !form; ++i, Sleep(10))
+            form = FindProcessWindow(pi.dwProcessId, kFormClassName);
+        if (!form) {
             ADD_FAILURE() << "no wizard window";
             return {};
         }
@@ -192,7 +174,7 @@ class ElevatedRun : public ::testing::Test {
         const std::string folder = temp + "\\" + folders[0];
         seen = ReadSecurity(folder);
         EXPECT_TRUE(PathExists(folder + "\\qvsetup.ini"));
-        PostMessageA(GetDlgItem(s.found, kIdBtnNext), BM_CLICK, 0, 0);
+        PostMessageA(GetDlgItem(form, kIdBtnNext), BM_CLICK, 0, 0);
         return folder;
     }
 };

@@ -111,32 +111,6 @@ std::string Describe(const Marker& m) {
     return d;
 }
 
-std::string WindowText(HWND wnd) {
-    char buf[1024] = {};
-    DWORD_PTR r = 0;
-    SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                        SMTO_ABORTIFHUNG, 5000, &r);
-    return buf;
-}
-
-struct FormSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindForm(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<FormSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, kFormClassName) == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 class PlantedDll : public ::testing::Test {
   protected:
     ScratchDir work;
@@ -333,18 +307,17 @@ TEST_F(PlantedDll, WizardWithRichTextLicenceWalkedToFinishLoadsNone) {
     BuildSetup("DialogWelcome=1\r\nDialogLicense=1\r\nAcceptAgreement=1\r\nDialogReadme=1\r\n"
                "DialogReady=1\r\nDialogFinish=1\r\n");
     PROCESS_INFORMATION pi = Start(setup, "/D \"" + dest + "\"");
-    FormSearch s{pi.dwProcessId, nullptr};
-    for (int i = 0; i < 3000 && !s.found; ++i, Sleep(10))
-        EnumWindows(FindForm, reinterpret_cast<LPARAM>(&s));
-    if (!s.found) {
+    HWND form = nullptr;
+    for (int i = 0; i < 3000 && !form; ++i, Sleep(10))
+        form = FindProcessWindow(pi.dwProcessId, kFormClassName);
+    if (!form) {
         ADD_FAILURE() << "no wizard window; exit code " << Finish(pi, 1000);
         return ExpectNoneLoaded();
     }
-    const HWND form = s.found;
     auto ctl = [&](int id) { return GetDlgItem(form, id); };
     auto waitText = [&](int id, const std::string& text) {
         for (int i = 0; i < 2000; ++i, Sleep(10))
-            if (IsWindowVisible(ctl(id)) && WindowText(ctl(id)) == text) return true;
+            if (IsWindowVisible(ctl(id)) && TextOf(ctl(id)) == text) return true;
         return false;
     };
     auto next = [&] { PostMessageA(ctl(kIdBtnNext), BM_CLICK, 0, 0); };
@@ -356,7 +329,7 @@ TEST_F(PlantedDll, WizardWithRichTextLicenceWalkedToFinishLoadsNone) {
     char cls[64] = {};
     GetClassNameA(ctl(kIdRichEdit1), cls, sizeof cls);
     EXPECT_EQ(_strnicmp(cls, "RichEdit", 8), 0) << cls;
-    EXPECT_NE(WindowText(ctl(kIdRichEdit1)).find("LICENCE terms"), std::string::npos);
+    EXPECT_NE(TextOf(ctl(kIdRichEdit1)).find("LICENCE terms"), std::string::npos);
     PostMessageA(ctl(kIdCheckBox1), BM_CLICK, 0, 0);
     for (int i = 0; i < 500 && !IsWindowEnabled(ctl(kIdBtnNext)); ++i)
         Sleep(10);
