@@ -18,25 +18,6 @@
 
 namespace wizard_driver {
 
-struct Search {
-    DWORD pid;
-    const char* cls;
-    HWND found;
-};
-
-inline BOOL CALLBACK FindOfProcess(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<Search*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, s->cls) == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // This test process sees the setup's windows in physical pixels whatever the setup's
 // scale (otherwise Wine maps them to the scale this process started with).
 inline void SeePhysicalPixels() {
@@ -47,40 +28,20 @@ inline void SeePhysicalPixels() {
     if (!set || !set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3)))) SetProcessDPIAware();
 }
 
-inline BOOL CALLBACK ReadBoxTextOf(HWND child, LPARAM param) {
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    std::string t = TextOf(child);
-    if (_stricmp(cls, "Static") == 0 && !t.empty()) *reinterpret_cast<std::string*>(param) = t;
-    return TRUE;
-}
-
 class Wizard {
   public:
-    Wizard(const std::string& setup, const std::string& args, const std::string& temp) {
-        TempEnvironment env(temp);
-        std::string cmd = "\"" + setup + "\" " + args;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (!CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi_))
-            ADD_FAILURE() << "cannot start " << setup;
+    Wizard(const std::string& setup, const std::string& args, const std::string& temp)
+        : program_(setup, args, TempAt(temp), 0, 99) {
+        if (!program_.Started()) ADD_FAILURE() << "cannot start " << setup;
         form_ = WaitWindow(kFormClassName);
     }
-    ~Wizard() {
-        if (!pi_.hProcess) return;
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(pi_.hProcess, 99);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
-    }
-    Wizard(const Wizard&) = delete;
-    Wizard& operator=(const Wizard&) = delete;
 
     HWND Form() const { return form_; }
     HWND Ctl(int id) const { return GetDlgItem(form_, id); }
     std::string Text(int id) const { return TextOf(Ctl(id)); }
     bool Visible(int id) const { return IsWindowVisible(Ctl(id)) != FALSE; }
+    // Posted: a click that opens a question must not block the test.
+    void Click(int id) const { PostMessageA(Ctl(id), BM_CLICK, 0, 0); }
 
     // The control with the keyboard focus in the wizard's thread.
     HWND Focus() const {
@@ -103,11 +64,7 @@ class Wizard {
             if (Visible(id) && Text(id) == text) return true;
         return Visible(id) && Text(id) == text;
     }
-    HWND FindWindowOf(const char* cls) const {
-        Search s{pi_.dwProcessId, cls, nullptr};
-        EnumWindows(FindOfProcess, reinterpret_cast<LPARAM>(&s));
-        return s.found;
-    }
+    HWND FindWindowOf(const char* cls) const { return FindProcessWindow(program_.Id(), cls); }
     HWND WaitWindow(const char* cls, int ms = 20000) const {
         for (int i = 0; i < ms / 10 && !Exited(); ++i, Sleep(10))
             if (HWND found = FindWindowOf(cls)) return found;
@@ -115,20 +72,14 @@ class Wizard {
     }
     // Why the wizard did not come: the box the setup shows, or its exit code.
     std::string Failure() const {
-        if (HWND box = FindWindowOf("#32770")) {
-            std::string text;
-            EnumChildWindows(box, ReadBoxTextOf, reinterpret_cast<LPARAM>(&text));
-            return "the setup shows \"" + TextOf(box) + "\": " + text;
-        }
+        if (HWND box = FindWindowOf("#32770"))
+            return "the setup shows \"" + TextOf(box) + "\": " + BoxText(box);
         return Exited() ? "the setup ended with code " + std::to_string(ExitCode(0))
                         : "the setup shows no window";
     }
-    bool Exited() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
+    bool Exited() const { return program_.Exited(); }
     DWORD ExitCode(DWORD timeoutMs = 30000) const {
-        if (WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) return 0xDEADu;
-        DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
-        return code;
+        return program_.WaitExit(timeoutMs).value_or(0xDEADu);
     }
     // The pixels of the window's client area as they are on the screen, as a BMP file.
     void Screenshot(const std::string& file) const {
@@ -166,7 +117,7 @@ class Wizard {
     }
 
   private:
-    PROCESS_INFORMATION pi_{};
+    StartedProgram program_;
     HWND form_ = nullptr;
 };
 
@@ -179,22 +130,6 @@ struct Box {
     std::vector<std::string> buttons;
 };
 
-struct Press {
-    const char* text;
-    bool done;
-};
-
-inline BOOL CALLBACK PressButton(HWND child, LPARAM param) {
-    auto* p = reinterpret_cast<Press*>(param);
-    char cls[64] = {};
-    GetClassNameA(child, cls, sizeof cls);
-    if (!p->done && _stricmp(cls, "Button") == 0 && TextOf(child) == p->text) {
-        PostMessageA(child, BM_CLICK, 0, 0);
-        p->done = true;
-    }
-    return TRUE;
-}
-
 inline Box Answer(const Wizard& w, const char* button, int ms = 10000) {
     Box box;
     HWND b = w.WaitWindow("#32770", ms);
@@ -203,10 +138,10 @@ inline Box Answer(const Wizard& w, const char* button, int ms = 10000) {
     box.caption = TextOf(b);
     box.owner = GetWindow(b, GW_OWNER);
     box.buttons = BoxButtons(b);
-    EnumChildWindows(b, ReadBoxTextOf, reinterpret_cast<LPARAM>(&box.text));
-    Press p{button, false};
-    EnumChildWindows(b, PressButton, reinterpret_cast<LPARAM>(&p));
-    EXPECT_TRUE(p.done) << "no button " << button;
+    box.text = BoxText(b);
+    HWND press = BoxButton(b, button);
+    EXPECT_TRUE(press != nullptr) << "no button " << button;
+    if (press) PostMessageA(press, BM_CLICK, 0, 0);
     for (int i = 0; i < 500 && IsWindow(b); ++i)
         Sleep(10);
     return box;

@@ -12,6 +12,7 @@
 #include "SetupRunner.h"
 #include "TestSupport.h"
 #include "UninstallRunner.h"
+#include "WizardDriver.h"
 #include "wizard/ControlIds.h"
 
 #include <gtest/gtest.h>
@@ -25,83 +26,10 @@
 
 namespace {
 
+using wizard_driver::Answer;
+using wizard_driver::Wizard;
+
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-struct Search {
-    DWORD pid;
-    const char* cls;
-    HWND found;
-};
-
-BOOL CALLBACK FindOfProcess(HWND wnd, LPARAM param) {
-    auto* s = reinterpret_cast<Search*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (pid == s->pid && std::strcmp(cls, s->cls) == 0 && IsWindowVisible(wnd)) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// One running setup, its wizard and its boxes.
-class Wizard {
-  public:
-    Wizard(const std::string& setup, const std::string& args, const std::string& temp) {
-        TempEnvironment env(temp);
-        std::string cmd = "\"" + setup + "\" " + args;
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (!CreateProcessA(setup.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi_))
-            ADD_FAILURE() << "cannot start " << setup;
-        form_ = WaitWindow(kFormClassName);
-    }
-    ~Wizard() {
-        if (!pi_.hProcess) return;
-        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(pi_.hProcess, 99);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
-    }
-    std::string Text(int id) const { return TextOf(GetDlgItem(form_, id)); }
-    void Click(int id) const { PostMessageA(GetDlgItem(form_, id), BM_CLICK, 0, 0); }
-    bool WaitText(int id, const std::string& text) const {
-        for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10))
-            if (Text(id) == text) return true;
-        return false;
-    }
-    HWND WaitWindow(const char* cls) const {
-        for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10)) {
-            Search s{pi_.dwProcessId, cls, nullptr};
-            EnumWindows(FindOfProcess, reinterpret_cast<LPARAM>(&s));
-            if (s.found) return s.found;
-        }
-        return nullptr;
-    }
-    // Answers the next box of the setup with the button of that text.
-    SeenBox Answer(const char* button) const {
-        HWND box = WaitWindow("#32770");
-        if (!box) {
-            ADD_FAILURE() << "no box appeared";
-            return {};
-        }
-        return ReadAndAnswerBox(box, [button](const SeenBox&) { return std::string(button); });
-    }
-    bool Exited() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
-    DWORD ExitCode() const {
-        if (WaitForSingleObject(pi_.hProcess, 60000) != WAIT_OBJECT_0) return 0xDEADu;
-        DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
-        return code;
-    }
-
-  private:
-    PROCESS_INFORMATION pi_{};
-    HWND form_ = nullptr;
-};
 
 std::string NewGuid() {
     GUID g;
@@ -188,8 +116,8 @@ class RollbackWizardTest : public ::testing::Test {
         w.Click(kIdBtnNext);
         ASSERT_TRUE(w.WaitText(kIdText1, "Installing..."));
         w.Click(kIdBtnCancel);
-        w.Answer("&Yes");
-        EXPECT_EQ(w.ExitCode(), 1u);
+        Answer(w, "&Yes");
+        EXPECT_EQ(w.ExitCode(60000), 1u);
         // Undoing two files is over within milliseconds, before a look at the window from
         // outside can catch the page's "Rolling back changes..." (the tests that cancel
         // after the items see it there); the run's log shows that it rolled back.
@@ -229,8 +157,8 @@ class RollbackWizardTest : public ::testing::Test {
         w.Click(kIdBtnCancel);
         Sleep(200);
         WriteFileBytes(release, "");
-        w.Answer("&Yes");
-        EXPECT_EQ(w.ExitCode(), 1u);
+        Answer(w, "&Yes");
+        EXPECT_EQ(w.ExitCode(60000), 1u);
         DeleteFileA(release.c_str());
         const std::vector<std::string> diff = before.DifferencesTo(MachineSnapshot::Take(Scope()));
         EXPECT_TRUE(diff.empty()) << DifferenceText(diff);
