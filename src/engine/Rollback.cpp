@@ -304,7 +304,9 @@ void BeginInstallJournal(RunContext& ctx) {
     header.Product = ctx.ProductTitle;
     header.SystemEnvironment = ctx.Admin;
     header.DefaultView64 = ctx.Is64;
-    ctx.Journal = std::make_shared<UndoJournal>(JoinPath(ctx.SetupTempDir, kJournalName), header);
+    // Not make_shared: without RTTI it needs the library's shared_ptr support object
+    // (about 5 KB of the runtime).
+    ctx.Journal.reset(new UndoJournal(JoinPath(ctx.SetupTempDir, kJournalName), header));
     if (!ctx.Journal->IsOpen()) {
         // Without a journal nothing could be undone: the run goes on as without rollback.
         AddLogLine(ctx, "Rollback unavailable: the journal could not be created");
