@@ -1,10 +1,13 @@
 #include "engine/Rollback.h"
 
+#include "config/IniFile.h"
 #include "platform/FileUtil.h"
 #include "platform/MessagePump.h"
 #include "platform/Redirection.h"
+#include "platform/Security.h"
 #include "record/UndoJournal.h"
 #include "removal/RemovalEngine.h"
+#include "removal/RemovalSafety.h"
 #include "run/RunContext.h"
 #include "run/SetupKeys.h"
 #include "run/SetupLog.h"
@@ -52,19 +55,30 @@ HKEY RootByName(const std::string& name) {
     return nullptr;
 }
 
+// A number field of a journal line (a value type, file attributes); false when the
+// line was damaged.
+bool JournalNumber(const std::string& text, DWORD& value) {
+    int32_t n = 0;
+    if (!ParseIniInteger(text, n) || n < 0) return false;
+    value = static_cast<DWORD>(n);
+    return true;
+}
+
 // Writes a registry value's previous type and data back. The cause of a failure, or
 // empty.
 std::string RestoreValue(const RecordedValue& v, bool defaultView64, const std::string& type,
                          const std::string& hex) {
     const HKEY root = RootByName(v.Key.Root);
-    if (!v.Key.Valid || !root) return "not a registry value entry";
+    DWORD valueType = 0;
+    if (!v.Key.Valid || !root || !JournalNumber(type, valueType))
+        return "not a registry value entry";
     const bool view64 = v.Key.View == '6' || (v.Key.View == 'D' && defaultView64);
     HKEY k;
     LONG rc = RegOpenKeyExA(root, v.Key.Key.c_str(), 0,
                             KEY_SET_VALUE | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), &k);
     if (rc == ERROR_SUCCESS) {
         const std::string data = HexBytes(hex);
-        rc = RegSetValueExA(k, v.Name.c_str(), 0, static_cast<DWORD>(std::stoul(type)),
+        rc = RegSetValueExA(k, v.Name.c_str(), 0, valueType,
                             reinterpret_cast<const BYTE*>(data.data()),
                             static_cast<DWORD>(data.size()));
         RegCloseKey(k);
@@ -72,14 +86,35 @@ std::string RestoreValue(const RecordedValue& v, bool defaultView64, const std::
     return rc == ERROR_SUCCESS ? std::string() : "RegSetValueExA error " + std::to_string(rc);
 }
 
-// Puts an original file back from its backup. The cause of a failure, or empty.
+// Why a backup entry must not be acted on, or empty: the run only ever moves a file to
+// a backup name of its own in the same folder, and the file itself must be one the
+// removal may touch.
+std::string BackupRefusal(const std::string& path, const std::string& backup) {
+    const std::string refused = PathRefusal(path);
+    if (!refused.empty()) return refused;
+    const size_t slash = path.rfind('\\');
+    const std::string name = backup.substr(std::min(backup.size(), slash + 1));
+    if (backup.size() <= slash + 1 ||
+        !SameText(backup.substr(0, slash + 1), path.substr(0, slash + 1)) ||
+        name.find('\\') != std::string::npos || name.rfind("~qvbak", 0) != 0 || name.size() < 10 ||
+        !SameText(name.substr(name.size() - 4), ".tmp"))
+        return "not a backup of this file";
+    return {};
+}
+
+// Puts an original file back from its backup, over the run's file if one is there.
+// The cause of a failure, or empty.
 std::string RestoreBackup(const std::string& path, const std::string& backup,
                           const std::string& attributes) {
+    DWORD previous = 0;
+    if (!JournalNumber(attributes, previous)) return "not a backup entry";
+    const std::string refused = BackupRefusal(path, backup);
+    if (!refused.empty()) return refused;
     if (GetFileAttributesA(backup.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExA(backup.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
         return "MoveFileExA error " + std::to_string(GetLastError());
-    SetFileAttributesA(path.c_str(), static_cast<DWORD>(std::stoul(attributes)));
+    SetFileAttributesA(path.c_str(), previous);
     return {};
 }
 
@@ -87,6 +122,30 @@ std::string RestoreBackup(const std::string& path, const std::string& backup,
 // the one from before the run.
 bool FirstOf(std::set<std::string>& seen, const std::string& identity) {
     return seen.insert(UpperCase(identity)).second;
+}
+
+// Opens a dead run's folder so that it can be trusted while it is undone: the handle
+// shares no deletion, so the folder can be neither renamed nor replaced (by a link to
+// another folder) until it is closed. Null when the folder is not one to trust: a
+// link, or, for an elevated process, a folder that a process of lower rights could
+// have made or written into (the user's temporary folder is open to every process of
+// the user, and a journal planted there would be carried out with this process's
+// rights). A process that is not elevated trusts what its own user could write.
+HANDLE OpenTrustedRunFolder(const std::string& tempDir, const std::string& folder, bool elevated) {
+    HANDLE h = CreateFileA(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool trusted = GetFileInformationByHandle(h, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                         (!elevated || IsPrivateFolder(h, tempDir));
+    if (!trusted) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    return h;
 }
 
 } // namespace
@@ -100,6 +159,13 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
     RemovalItems items;
     std::set<std::string> seen;
     std::vector<const JournalEntry*> backups;
+    // Files with a backup are not deleted: the original is moved back over the run's
+    // file in one step. A delete that had to wait for a restart (the file briefly in
+    // use) would otherwise remove the original put back meanwhile.
+    std::set<std::string> replaced;
+    for (const JournalEntry& e : entries)
+        if (e.Kind == 'B' && e.Fields.size() >= 3) replaced.insert(UpperCase(e.Fields[0]));
+    auto created = [&](const std::string& path) { return replaced.count(UpperCase(path)) == 0; };
     // Previous values first, newest first: a value the run created and then wrote
     // again is deleted by the engine afterwards, whatever the second write saw.
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
@@ -110,18 +176,23 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
                 RestoreValue(ParseRecordedValue(f[0]), header.DefaultView64, f[2], f[3]);
             sink.Step("RegistryValues: " + f[0], !cause.empty(), cause);
         } else if (e.Kind == 'I' && f.size() >= 5 && f[3] == "1") {
+            // Only into a file the removal could touch too (a plain absolute path).
+            const std::string refused = PathRefusal(f[0]);
             const bool ok =
+                refused.empty() &&
                 WritePrivateProfileStringA(f[1].c_str(), f[2].c_str(), f[4].c_str(), f[0].c_str());
             sink.Step("INIValues: " + f[0] + " [" + f[1] + "] " + f[2], !ok,
                       ok ? ""
-                         : "WritePrivateProfileStringA error " + std::to_string(GetLastError()));
+                      : !refused.empty()
+                          ? refused
+                          : "WritePrivateProfileStringA error " + std::to_string(GetLastError()));
         }
     }
     for (const JournalEntry& e : entries) {
         const auto& f = e.Fields;
         switch (e.Kind) {
         case 'F':
-            items.Files.push_back(f[0]);
+            if (created(f[0])) items.Files.push_back(f[0]);
             break;
         case 'D':
             items.Folders.push_back(f[0]);
@@ -134,7 +205,7 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
                 items.RegistryValues.push_back(ParseRecordedValue(f[0]));
             break;
         case 'I':
-            if (FirstOf(seen, "I" + f[0] + "*?" + f[1] + "*?" + f[2]) && f.size() >= 4 &&
+            if (f.size() >= 4 && FirstOf(seen, "I" + f[0] + "*?" + f[1] + "*?" + f[2]) &&
                 f[3] == "0")
                 items.IniValues.push_back(ParseRecordedIniValue(f[0] + "*?" + f[1] + "*?" + f[2]));
             break;
@@ -144,7 +215,9 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
                     ParseRecordedEnvironment(f[1] == "1" ? "W" + f[0] + "*?" + f[2] : "D" + f[0]));
             break;
         case 'R':
-            if (f.size() < 2) break;
+            // A registration of a file that replaced an earlier one stays: the original
+            // comes back under the same name, and the installed copy needs it.
+            if (f.size() < 2 || !created(f[1])) break;
             if (f[0] == "Fonts") items.Fonts.push_back(f[1]);
             if (f[0] == "ActiveX") items.ActiveX.push_back(f[1]);
             if (f[0] == "TypeLibrary") items.TypeLibraries.push_back(f[1]);
@@ -240,15 +313,26 @@ RollbackResult RecoverUnfinishedRuns(RunContext& ctx, const std::string& tempDir
     } while (FindNextFileA(h, &fd));
     FindClose(h);
 
+    const bool elevated = IsElevatedToken();
     for (const std::string& folder : folders) {
         if (SameText(folder, ctx.SetupTempDir)) continue;
         const std::string journal = JoinPath(folder, kJournalName);
+        if (!FileExists(journal)) continue;
+        HANDLE held = OpenTrustedRunFolder(tempDir, folder, elevated);
+        if (!held) {
+            AddLogLine(ctx, "Journal not trusted, left alone: " + journal);
+            continue;
+        }
         const JournalHeader header = ReadJournalHeader(journal);
-        if (!header.Valid || !SameText(header.Guid, guid)) continue;
         // A setup still running holds its journal open for writing: not ours to undo.
-        HANDLE probe = CreateFileA(journal.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) continue;
+        HANDLE probe = header.Valid && SameText(header.Guid, guid)
+                           ? CreateFileA(journal.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr)
+                           : INVALID_HANDLE_VALUE;
+        if (probe == INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+            continue;
+        }
         CloseHandle(probe);
 
         AddLogLine(ctx, "Finishing the rollback of an unfinished installation: " + folder);
@@ -259,7 +343,11 @@ RollbackResult RecoverUnfinishedRuns(RunContext& ctx, const std::string& tempDir
                 AddLogDetail(ctx, cause);
             }
         };
+        // A 64-bit run wrote the real system folders: undone there too.
+        const bool wasOff = ctx.Redirection.Off;
+        if (header.DefaultView64) DisableRedirection(ctx.Redirection);
         RollbackResult r = UndoJournalFile(journal, sinks);
+        if (!wasOff) RestoreRedirection(ctx.Redirection);
         total.Steps += r.Steps;
         total.Failed += r.Failed;
         total.KeptBackups.insert(total.KeptBackups.end(), r.KeptBackups.begin(),
@@ -275,6 +363,7 @@ RollbackResult RecoverUnfinishedRuns(RunContext& ctx, const std::string& tempDir
             } while (FindNextFileA(f, &fd));
             FindClose(f);
         }
+        CloseHandle(held);
         RemoveDirectoryA(folder.c_str());
     }
     return total;

@@ -1,7 +1,10 @@
 #include "platform/Security.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -107,4 +110,60 @@ bool CreatePrivateDirectory(const std::string& path) {
 bool CreateWorkFolder(const std::string& path) {
     if (IsElevatedToken()) return CreatePrivateDirectory(path);
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+namespace {
+
+// Who owns a folder and whom its access list lets in, as SID texts; false when the
+// security cannot be read or holds entries of another kind (object, callback, ...),
+// which might let somebody in.
+bool ReadFolderAccess(HANDLE folder, std::string& owner, std::set<std::string>& allowed) {
+    PSID ownerSid = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &ownerSid, nullptr,
+                        &dacl, nullptr, &sd) != ERROR_SUCCESS)
+        return false;
+    auto text = [](PSID sid) {
+        char* t = nullptr;
+        if (!sid || !ConvertSidToStringSidA(sid, &t)) return std::string();
+        std::string s = t;
+        LocalFree(t);
+        return s;
+    };
+    owner = text(ownerSid);
+    // No access list at all would let everybody in.
+    bool ok = !owner.empty() && dacl;
+    for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)))
+            ok = false;
+        else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE)
+            allowed.insert(text(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+        else
+            ok = ace->AceType == ACCESS_DENIED_ACE_TYPE;
+    }
+    LocalFree(sd);
+    return ok;
+}
+
+} // namespace
+
+bool IsPrivateFolder(HANDLE folder, const std::string& parent) {
+    // The reference: a folder made private right now, beside it.
+    const std::string probe = parent + "\\~qvprobe" + std::to_string(GetCurrentProcessId());
+    if (!CreatePrivateDirectory(probe)) return false;
+    HANDLE h = CreateFileA(probe.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    std::string privateOwner, owner;
+    std::set<std::string> privateAllowed, allowed;
+    const bool reference =
+        h != INVALID_HANDLE_VALUE && ReadFolderAccess(h, privateOwner, privateAllowed);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    RemoveDirectoryA(probe.c_str());
+    if (!reference || !ReadFolderAccess(folder, owner, allowed)) return false;
+    return owner == privateOwner && std::includes(privateAllowed.begin(), privateAllowed.end(),
+                                                  allowed.begin(), allowed.end());
 }

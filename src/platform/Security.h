@@ -52,3 +52,11 @@ bool CreatePrivateDirectory(const std::string& path);
 // is elevated, else with the default security, as any folder of the user. A folder of
 // that name that already exists is a failure in either case.
 bool CreateWorkFolder(const std::string& path);
+
+// Whether a folder is as private as CreatePrivateDirectory makes one in parent now:
+// the same owner, and an access list that lets in nobody else. On Windows that owner
+// is Administrators, which a process of lower rights cannot give what it creates, so
+// a folder such a process made or opened up is not private. (Wine derives owner and
+// access list from the file's mode; there the comparison still tells a private folder
+// from one that others may read.) folder: a handle opened with READ_CONTROL.
+bool IsPrivateFolder(HANDLE folder, const std::string& parent);

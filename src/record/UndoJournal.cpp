@@ -60,12 +60,22 @@ std::vector<std::string> SplitLine(const std::string& line) {
     }
 }
 
+// A journal holds a line per change of one installation; far beyond what any run
+// writes, a file is damaged (or not a journal) and is not read into memory.
+constexpr LONGLONG kJournalLimit = 64 << 20;
+
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lines;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size) || size.QuadPart > kJournalLimit) {
+        CloseHandle(h);
+        return lines;
+    }
     std::string text;
+    text.reserve(static_cast<size_t>(size.QuadPart));
     char buf[65536];
     DWORD got = 0;
     while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
@@ -144,15 +154,16 @@ UndoJournal::~UndoJournal() {
     Close();
 }
 
-void UndoJournal::Add(char kind, const std::vector<std::string>& fields) {
-    if (!IsOpen()) return;
+bool UndoJournal::Add(char kind, const std::vector<std::string>& fields) {
+    if (!IsOpen()) return false;
     std::string line(1, kind);
     for (const std::string& f : fields)
         line += "\t" + Escape(f);
     line += "\r\n";
     // Straight to the system: a process that dies next still leaves the line behind.
     DWORD written = 0;
-    WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    return WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+           written == line.size();
 }
 
 bool UndoJournal::MoveAside(const std::string& path) {
@@ -171,16 +182,29 @@ bool UndoJournal::MoveAside(const std::string& path) {
         backup = stem + std::to_string(++counter_) + ".tmp";
     while (GetFileAttributesA(backup.c_str()) != INVALID_FILE_ATTRIBUTES);
     // Journalled first: if the process dies after the rename, the next run still
-    // knows where the original went.
-    Add('B', {path, backup, std::to_string(attributes)});
+    // knows where the original went. A line that cannot be written (a full disk) keeps
+    // the original where it is, and this run does not overwrite it.
+    if (!Add('B', {path, backup, std::to_string(attributes)})) {
+        seen_.erase(upper);
+        return false;
+    }
     // A rename never replaces: the backup name cannot take the place of another file.
     bool kept = MoveFileExA(path.c_str(), backup.c_str(), 0) != 0;
     bool gone = kept;
-    if (!kept && CopyFileA(path.c_str(), backup.c_str(), TRUE)) {
+    if (!kept) {
         // In use or otherwise refused: a copy keeps the original, then the file goes.
-        kept = true;
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        gone = DeleteFileA(path.c_str()) != 0;
+        // The copy takes the backup name only when it is whole, so a process that dies
+        // while copying never leaves a part of the original to be put back over it
+        // (the part itself is journalled as the run's file, and goes in the rollback).
+        const std::string part = backup.substr(0, backup.size() - 4) + ".part";
+        kept = Add('F', {part}) && CopyFileA(path.c_str(), part.c_str(), TRUE) &&
+               MoveFileExA(part.c_str(), backup.c_str(), 0);
+        if (kept) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            gone = DeleteFileA(path.c_str()) != 0;
+        } else {
+            DeleteFileA(part.c_str());
+        }
     }
     if (!kept) {
         // Not even a copy: the original stays, and this run does not overwrite it.
@@ -244,6 +268,8 @@ JournalHeader ReadJournalHeader(const std::string& path) {
 
 std::vector<JournalEntry> ReadJournal(const std::string& path) {
     std::vector<JournalEntry> entries;
+    // The file entries so far by upper-case path, for the "N" lines that cancel them.
+    std::map<std::string, std::vector<size_t>> files;
     const std::vector<std::string> lines = ReadLines(path);
     for (size_t i = 1; i < lines.size(); ++i) {
         std::vector<std::string> f = SplitLine(lines[i]);
@@ -251,13 +277,14 @@ std::vector<JournalEntry> ReadJournal(const std::string& path) {
         JournalEntry e{f[0][0], std::vector<std::string>(f.begin() + 1, f.end())};
         if (e.Kind == 'N') {
             // Given back: the file's earlier entries no longer apply.
-            const std::string upper = UpperCase(e.Fields[0]);
-            for (JournalEntry& earlier : entries)
-                if ((earlier.Kind == 'F' || earlier.Kind == 'B') &&
-                    UpperCase(earlier.Fields[0]) == upper)
-                    earlier.Kind = 0;
+            auto it = files.find(UpperCase(e.Fields[0]));
+            if (it == files.end()) continue;
+            for (size_t at : it->second)
+                entries[at].Kind = 0;
+            files.erase(it);
             continue;
         }
+        if (e.Kind == 'F' || e.Kind == 'B') files[UpperCase(e.Fields[0])].push_back(entries.size());
         entries.push_back(std::move(e));
     }
     std::erase_if(entries, [](const JournalEntry& e) { return e.Kind == 0; });

@@ -51,7 +51,8 @@ class UndoJournal {
 
     bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
     const std::string& Path() const { return path_; }
-    void Add(char kind, const std::vector<std::string>& fields);
+    // Appends a line; false when it could not be written whole.
+    bool Add(char kind, const std::vector<std::string>& fields);
 
     // Moves an existing file out of the way before it is overwritten: renamed to a
     // hidden, unused name in its folder (copied there and deleted when the rename is

@@ -11,6 +11,7 @@
 #include "config/IniFile.h"
 #include "engine/Rollback.h"
 #include "items/ItemHandlers.h"
+#include "platform/Security.h"
 #include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"
 #include "run/RunContext.h"
@@ -304,9 +305,10 @@ TEST_F(RollbackTest, JournalKeepsOddTextsAndDropsACutOffLine) {
 
 TEST_F(RollbackTest, TheNextRunFinishesTheRollbackOfARunThatDied) {
     MakeExistingState();
-    // The first run dies in the middle: its journal stays, unfinished, in its folder.
+    // The first run dies in the middle: its journal stays, unfinished, in its folder
+    // (made as every run makes it: private when the process is elevated).
     const std::string deadFolder = temp_ / "QVTMP200";
-    CreateDirectoryA(deadFolder.c_str(), nullptr);
+    ASSERT_TRUE(CreateWorkFolder(deadFolder));
     RunContext dead;
     StartRun(dead, deadFolder, "");
     BeginInstallJournal(dead);
@@ -335,6 +337,94 @@ TEST_F(RollbackTest, TheNextRunFinishesTheRollbackOfARunThatDied) {
     EXPECT_FALSE(PathExists(deadFolder));
     EXPECT_TRUE(PathExists(otherFolder + "\\" + kJournalName));
     EXPECT_TRUE(PathExists(liveFolder + "\\" + kJournalName));
+}
+
+// Under Wine every process holds a full administrator token, as a setup started with
+// "Run as administrator" does on Windows. The user's temporary folder is writable by
+// all of that user's processes, elevated or not: a journal found in a folder that a
+// process of lower rights could have made must not be carried out with these rights.
+TEST_F(RollbackTest, AJournalPlantedWhereLowerRightsCouldWriteIsNotCarriedOut) {
+    ASSERT_TRUE(IsElevatedToken()) << "the test stands for an elevated setup";
+    const std::string victim = dest_ / "victim.dll";
+    WriteFileBytes(victim, "precious");
+    const std::string planted = dest_ / "~qvbak1-1.tmp";
+    WriteFileBytes(planted, "planted");
+    auto plant = [&](const std::string& folder) {
+        JournalHeader h;
+        h.Guid = guid_;
+        UndoJournal journal(folder + "\\" + kJournalName, h);
+        journal.Add('F', {victim});
+        journal.Add('B', {victim, planted, "32"});
+        journal.Close();
+    };
+    // Made with the default security, as any process of the user could make it.
+    const std::string open = temp_ / "QVTMP500";
+    ASSERT_TRUE(CreateDirectoryA(open.c_str(), nullptr));
+    plant(open);
+    RollbackResult r = RecoverUnfinishedRuns(ctx_, temp_.Path(), guid_);
+    EXPECT_EQ(r.Steps, 0);
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+    EXPECT_EQ(ReadFileBytes(planted), "planted");
+    EXPECT_TRUE(PathExists(open + "\\" + kJournalName));
+    EXPECT_NE(std::find(ctx_.LogList.begin(), ctx_.LogList.end(),
+                        "Journal not trusted, left alone: " + open + "\\" + kJournalName),
+              ctx_.LogList.end());
+
+    // The same journal in a folder only administrators can write is a dead run's own,
+    // and is carried out: the check above is what kept the file.
+    RemoveTree(open);
+    const std::string own = temp_ / "QVTMP600";
+    ASSERT_TRUE(CreatePrivateDirectory(own));
+    plant(own);
+    r = RecoverUnfinishedRuns(ctx_, temp_.Path(), guid_);
+    EXPECT_GT(r.Steps, 0);
+    EXPECT_EQ(ReadFileBytes(victim), "planted");
+    EXPECT_FALSE(PathExists(own));
+}
+
+// A damaged journal (a disk error, an edit) is undone as far as its lines hold, each
+// damaged line a failed step; nothing outside the run's own changes is touched.
+TEST_F(RollbackTest, DamagedLinesAreFailedStepsAndTouchNothingElse) {
+    const std::string mine = dest_ / "mine.txt";
+    WriteFileBytes(mine, "mine");
+    const std::string elsewhere = dest_ / "other";
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    const std::string foreign = elsewhere + "\\~qvbak1-1.tmp";
+    WriteFileBytes(foreign, "foreign");
+    const std::string created = dest_ / "created.txt";
+    WriteFileBytes(created, "the run's");
+    SetRegText(key_, "Other", "x");
+    // Lines as the journal writes them: tab-separated, backslashes doubled.
+    auto line = [](const std::vector<std::string>& fields) {
+        std::string text;
+        for (const std::string& f : fields) {
+            if (!text.empty()) text += '\t';
+            for (char c : f)
+                text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+        return text + "\r\n";
+    };
+    const std::string path = setupTemp_ + "\\j.txt";
+    WriteFileBytes(
+        path, line({"H", "QVJOURNAL1", guid_, "Product", "0", "0"}) +
+                  line({"I", "x"}) // too few fields
+                  + line({"V", "DHKEY_CURRENT_USER\\" + key_ + "*?n", "1", "not a number", "00"}) +
+                  line({"B", mine, foreign, "32"}) // a backup in another folder
+                  + line({"B", mine, dest_ / "~qvbak1-2.tmp", "abc"}) +
+                  line({"B", mine, dest_ / "notabackup.txt", "32"}) +
+                  line({"I", "relative.ini", "S", "K", "1", "old"}) + line({"F", created}));
+    RollbackSinks sinks;
+    std::string failed;
+    sinks.Step = [&failed](const std::string& step, bool bad, const std::string& cause) {
+        if (bad) failed += step + " (" + cause + ")\n";
+    };
+    const RollbackResult r = UndoJournalFile(path, sinks);
+    EXPECT_EQ(r.Failed, 5) << failed;
+    EXPECT_EQ(ReadFileBytes(mine), "mine");
+    EXPECT_EQ(ReadFileBytes(foreign), "foreign");
+    EXPECT_FALSE(PathExists(created));
+    EXPECT_EQ(RegText(key_, "n"), "<none>");
+    EXPECT_FALSE(PathExists(path));
 }
 
 } // namespace
