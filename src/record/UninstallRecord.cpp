@@ -206,6 +206,9 @@ void WriteFixedSections(RunContext& ctx) {
     // The uninstaller asks for the rights too; a record of a setup without it stays as it was.
     if (ReadSetupBool(ctx, "RequestElevation")) WriteValue(ctx, g, "RequestElevation", "1");
     WriteValue(ctx, g, "x64", Flag(ctx.Is64));
+    // Which environment the environment items go to, for the uninstaller: it may run
+    // with other rights than the installation had.
+    WriteValue(ctx, g, "SystemEnvironment", Flag(ctx.Admin));
     std::string mainExe = ReadSetupString(ctx, "MainExecutable");
     if (!mainExe.empty()) WriteValue(ctx, g, "MainExecutable", ExpandText(ctx, mainExe));
     WriteValue(ctx, g, "InstallDir", ctx.Wizard.Edit1);

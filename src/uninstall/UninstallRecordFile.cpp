@@ -89,6 +89,8 @@ RecordProblem ReadUninstallRecordFile(const std::string& path, UninstallRecordDa
     r.UninstallURL = ini.ReadString(g, "UninstallURL", "");
     r.Admin = ini.ReadBool(g, "Admin", false);
     r.X64 = ini.ReadBool(g, "x64", false);
+    const std::string scope = ini.ReadString(g, "SystemEnvironment", "");
+    if (scope == "0" || scope == "1") r.SystemEnvironment = scope == "1";
     r.UninstallForce = ini.ReadBool(g, "UninstallForce", false);
     r.UninstallRestart = ini.ReadBool(g, "UninstallRestart", false);
     r.SilentMode = ini.ReadBool(g, "SilentMode", false);

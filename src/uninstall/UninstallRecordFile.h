@@ -35,6 +35,9 @@ struct UninstallRecordData {
         UninstallURL;
     bool Admin = false, X64 = false, UninstallForce = false, UninstallRestart = false,
          SilentMode = false;
+    // Whether the installation wrote the system's environment (1) or the user's (0);
+    // -1 in a record that does not say (written before the key existed).
+    int SystemEnvironment = -1;
     // [Messages] 0 to 6, ready to show: line breaks in place of "<#>", the built-in
     // English text (naming AppName) where the record's is empty.
     std::string Messages[7];

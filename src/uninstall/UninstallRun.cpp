@@ -172,8 +172,11 @@ int TUninstallRun::Run() {
 
     RemovalOptions options;
     options.DefaultView64 = record_.X64;
-    // The installation changed the system's environment when it ran with these rights.
-    options.SystemEnvironment = admin;
+    // The environment the installation wrote: the record says which (the same user may
+    // remove a per-user installation with administrator rights, or the other way round).
+    // An older record does not: the installation ran with the rights the user has now.
+    options.SystemEnvironment =
+        record_.SystemEnvironment < 0 ? admin : record_.SystemEnvironment == 1;
     options.DeferredFiles = settings_.OwnFiles;
     engine_ = std::make_unique<TRemovalEngine>(static_cast<IRemovalSink&>(*this), options);
     const RemovalItems& items = record_.Items;

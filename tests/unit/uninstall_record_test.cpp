@@ -129,6 +129,7 @@ TEST_F(UninstallRecordTest, FreshRunPlacesTheRecordWithEverySectionInOrder) {
           {"GUID", "{DEMO-GUID}"},
           {"Admin", "1"},
           {"x64", "0"},
+          {"SystemEnvironment", ctx_.Admin ? "1" : "0"},
           {"MainExecutable", d + "\\demo.exe"},
           {"InstallDir", d},
           {"ProgramGroupDir", ShellPath(CSIDL_PROGRAMS) + "\\Demo Group"},
@@ -163,9 +164,10 @@ TEST_F(UninstallRecordTest, GeneralLeavesOutWhatIsSwitchedOff) {
     for (const auto& k : general)
         names.push_back(k.first);
     // No MainExecutable, nothing of the uninstaller's, no UpdateURL.
-    EXPECT_EQ(names, (std::vector<std::string>{"AppName", "AppVersion", "GUID", "Admin", "x64",
-                                               "InstallDir", "ProgramGroupDir"}));
-    ASSERT_EQ(general.size(), 7u);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"AppName", "AppVersion", "GUID", "Admin", "x64",
+                                        "SystemEnvironment", "InstallDir", "ProgramGroupDir"}));
+    ASSERT_EQ(general.size(), 8u);
     EXPECT_EQ(general[3].second, "0");
     EXPECT_EQ(general[4].second, "1");
 
@@ -175,8 +177,8 @@ TEST_F(UninstallRecordTest, GeneralLeavesOutWhatIsSwitchedOff) {
     CloseUninstallRecord(ctx_);
     s = ParseIni(ReadFileBytes(setupTemp_ / "qvuninstall.ini"));
     general = Find(s, "General");
-    ASSERT_EQ(general.size(), 11u);
-    EXPECT_EQ(general[7], (std::pair<std::string, std::string>{"UninstallURL", ""}));
+    ASSERT_EQ(general.size(), 12u);
+    EXPECT_EQ(general[8], (std::pair<std::string, std::string>{"UninstallURL", ""}));
 }
 
 TEST_F(UninstallRecordTest, UpdateRunContinuesTheInstalledRecord) {

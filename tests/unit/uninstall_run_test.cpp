@@ -341,4 +341,48 @@ TEST_F(UninstallRunTest, CommandsRunBeforeAndAfterAndTheLogIsWritten) {
     EXPECT_NE(log.find("Exit code 0"), std::string::npos) << log;
 }
 
+// The record says which environment the installation wrote; the uninstaller's own
+// rights do not decide it (a per-user installation removed with "Run as
+// administrator", or the other way round). A record without the key is older: the
+// rights of the removal decide, as before.
+TEST_F(UninstallRunTest, TheEnvironmentIsTheOneTheRecordNames) {
+    const std::string name = "QVUR_" + std::to_string(GetTickCount());
+    const char* systemKey = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    auto set = [&](HKEY root, const char* key) {
+        HKEY k;
+        ASSERT_EQ(RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &k), ERROR_SUCCESS);
+        RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+        RegCloseKey(k);
+    };
+    auto present = [&](HKEY root, const char* key) {
+        return RegGetValueA(root, key, name.c_str(), RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
+    };
+    const struct {
+        const char* general;
+        bool userGone, systemGone;
+    } cases[] = {{"SystemEnvironment=0", true, false},
+                 {"SystemEnvironment=1", false, true},
+                 {"", false, true}}; // older record, removed by an administrator
+    for (const auto& c : cases) {
+        set(HKEY_CURRENT_USER, "Environment");
+        set(HKEY_LOCAL_MACHINE, systemKey);
+        CreateDirectoryA(product.c_str(), nullptr);
+        WriteRecord(c.general, "[Environment]\r\n0=D" + name + "\r\n");
+        admin = true;
+        TUninstallRun run(Settings(true));
+        EXPECT_EQ(run.Run(), kUninstallRemoved) << c.general;
+        EXPECT_EQ(!present(HKEY_CURRENT_USER, "Environment"), c.userGone) << c.general;
+        EXPECT_EQ(!present(HKEY_LOCAL_MACHINE, systemKey), c.systemGone) << c.general;
+        run.Finish();
+    }
+    HKEY k;
+    for (auto [root, key] : {std::pair<HKEY, const char*>{HKEY_CURRENT_USER, "Environment"},
+                             {HKEY_LOCAL_MACHINE, systemKey}})
+        if (RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
+            RegDeleteValueA(k, name.c_str());
+            RegCloseKey(k);
+        }
+}
+
 } // namespace
