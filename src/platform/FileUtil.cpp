@@ -43,6 +43,18 @@ std::string FullPath(const std::string& path) {
     return full;
 }
 
+bool WriteFreshFile(const std::string& path, const std::string& text) {
+    DeleteFileA(path.c_str());
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size();
+    CloseHandle(f);
+    return ok;
+}
+
 bool ForceDirectories(const std::string& path) {
     std::string dir = ExcludeTrailingBackslash(path);
     if (dir.empty() || DirectoryExists(dir)) return !dir.empty();

@@ -27,6 +27,12 @@ using qvcommon::UpperCase;
 std::string FullPath(const std::string& path);
 // Creates every missing folder of path. True when the folder exists afterwards.
 bool ForceDirectories(const std::string& path);
+// Writes text to a file of a fixed name in a folder that others may write (the
+// temporary folder), replacing what is there: the name is deleted first and the file
+// created new, so a link planted under the name goes, not the file it points to (an
+// elevated process writing through it would overwrite a file of another's choosing).
+// False when the file could not be written whole.
+bool WriteFreshFile(const std::string& path, const std::string& text);
 // Without the blanks and control characters at either end.
 std::string Trim(const std::string& s);
 

@@ -39,12 +39,7 @@ void CleanUpSetupFiles(RunContext& ctx) {
     std::string text;
     for (const std::string& line : ctx.LogList)
         text += line + "\r\n";
-    HANDLE f = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(f);
+    WriteFreshFile(log, text);
 }
 
 static void EndRun(RunContext& ctx, uint32_t code, const char* what) {

@@ -224,10 +224,5 @@ void TUninstallRun::SaveLog() const {
     std::string text;
     for (const std::string& line : log_)
         text += line + "\r\n";
-    HANDLE h = CreateFileA(UninstallLogPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    DWORD put = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
-    CloseHandle(h);
+    WriteFreshFile(UninstallLogPath(), text);
 }

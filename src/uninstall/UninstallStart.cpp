@@ -195,6 +195,14 @@ void RemoveOwnFolderAfterExit() {
         !SameText(ExcludeTrailingBackslash(ExtractFilePath(folder)), TempDir()) ||
         !SameText(name.substr(0, sizeof kFolderPrefix - 1), kFolderPrefix))
         return;
+    // The command processor expands "%NAME%" even between quotes: a path holding a
+    // percent sign (the temporary folder is the user's to choose) could make it run
+    // something else. Such a copy goes at the next restart instead.
+    if (self.find('%') != std::string::npos) {
+        MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExA(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return;
+    }
     const std::string sys = SystemFolder();
     // One try a second after this process ended, and two more later for a slow end;
     // "ping" is the wait the command processor has everywhere.

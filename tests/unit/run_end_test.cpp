@@ -169,4 +169,18 @@ TEST_F(RunEndTest, LogLinesKeepOrderAndAnUnwritableLogIsPassedOver) {
     EXPECT_TRUE(prompt.boxes.empty());
 }
 
+// The log's folder is open to every process of the user, the setup may run elevated:
+// a link planted under the log's name must not carry the write to another file.
+TEST_F(RunEndTest, ALinkPlantedUnderTheLogsNameIsReplacedNotWrittenThrough) {
+    const std::string log = temp / "QVSETUPLOG.TXT";
+    const std::string victim = temp / "victim.dll";
+    WriteFileBytes(victim, "precious");
+    ASSERT_TRUE(CreateHardLinkA(log.c_str(), victim.c_str(), nullptr));
+    ctx.Logging = true;
+    ctx.LogList = {"line"};
+    CleanUpSetupFiles(ctx);
+    EXPECT_EQ(ReadFileBytes(log), "line\r\n");
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+}
+
 } // namespace
