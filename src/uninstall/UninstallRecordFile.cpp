@@ -72,6 +72,12 @@ RecordProblem ReadUninstallRecordFile(const std::string& path, UninstallRecordDa
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return RecordProblem::Missing;
     if (error != ERROR_SUCCESS || !FileExists(path)) return RecordProblem::Unreadable;
+    // No installation writes a record near this size; a larger file (damaged, or made
+    // to) would be read key by key, each read going through the whole file again.
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) || data.nFileSizeHigh ||
+        data.nFileSizeLow > kKeyListLimit)
+        return RecordProblem::Unreadable;
 
     TIniFile ini(path);
     const char* g = "General";

@@ -111,6 +111,14 @@ TEST(UninstallRecordFile, AMissingOrForeignFileIsNoRecord) {
     EXPECT_EQ(ReadUninstallRecordFile(dir / "Uninstall.ini", r), RecordProblem::Unreadable);
     CloseHandle(h);
     EXPECT_EQ(ReadUninstallRecordFile(dir / "Uninstall.ini", r), RecordProblem::None);
+    // Far larger than any installation writes: not read at all.
+    h = CreateFileA((dir / "Uninstall.ini").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                    nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = (64 << 20) + 1;
+    ASSERT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h));
+    CloseHandle(h);
+    EXPECT_EQ(ReadUninstallRecordFile(dir / "Uninstall.ini", r), RecordProblem::Unreadable);
 }
 
 TEST(UninstallArgs, SwitchesAndTheCopysHandles) {
