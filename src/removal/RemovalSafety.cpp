@@ -271,6 +271,23 @@ std::string HiveKeyRefusal(const std::vector<std::string>& original) {
     return {};
 }
 
+// The path as the system opens it: each part without the dots and blanks at its end,
+// which the system drops ("C:\\Windows .\\" is the Windows folder).
+std::string WithoutTrailingDotsAndBlanks(const std::string& path) {
+    std::string out;
+    size_t from = 0;
+    for (;;) {
+        const size_t end = path.find('\\', from);
+        std::string part = path.substr(from, end == std::string::npos ? end : end - from);
+        while (!part.empty() && (part.back() == '.' || part.back() == ' '))
+            part.pop_back();
+        out += part;
+        if (end == std::string::npos) return out;
+        out += '\\';
+        from = end + 1;
+    }
+}
+
 } // namespace
 
 const std::vector<std::string>& ProtectedFolders() {
@@ -282,7 +299,8 @@ std::string PathRefusal(const std::string& path, const std::vector<std::string>&
     if (!IsSafeDestination(path)) return "not a plain absolute path";
     // Only a path with a short name in it can be another spelling of a protected folder
     // (asking the system costs a look-up of every folder on the path).
-    const std::string form = path.find('~') == std::string::npos ? path : LongForm(path);
+    const std::string plain = WithoutTrailingDotsAndBlanks(path);
+    const std::string form = plain.find('~') == std::string::npos ? plain : LongForm(plain);
     for (const std::string& p : ProtectedFolders())
         if (SameOrHolds(form, p)) return "a folder of the system or the shell";
     for (const std::string& p : extraProtected)

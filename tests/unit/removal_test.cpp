@@ -138,31 +138,18 @@ TEST(RemovalSafety, PathsThatAreNotPlainOrNameSystemFoldersAreRefused) {
     const std::string fonts = ShellFolder(CSIDL_FONTS);
     const std::string profile = ShellFolder(CSIDL_PROFILE);
     const std::string profiles = profile.substr(0, profile.find_last_of('\\'));
-    for (const std::string& p : {std::string("C:\\"),
-                                 std::string("C:"),
-                                 std::string("relative\\file.txt"),
-                                 std::string("..\\..\\x"),
-                                 dir / "a\\..\\b",
-                                 std::string("NUL"),
-                                 dir / "COM1.txt",
-                                 dir / "file.txt:stream",
-                                 dir / "*.txt",
-                                 dir / "a?.txt",
-                                 std::string("\\\\server"),
-                                 ShellFolder(CSIDL_WINDOWS),
-                                 ShellFolder(CSIDL_SYSTEM),
-                                 ShellFolder(CSIDL_PROGRAM_FILES),
-                                 ShellFolder(CSIDL_DESKTOPDIRECTORY),
-                                 ShellFolder(CSIDL_COMMON_PROGRAMS),
-                                 ShellFolder(CSIDL_STARTMENU),
-                                 ShellFolder(CSIDL_APPDATA),
-                                 fonts,
-                                 profile,
-                                 profiles,
-                                 profiles + "\\SomeoneElse",
-                                 ShellFolder(CSIDL_COMMON_APPDATA) + "\\Microsoft",
-                                 UpperCase(ShellFolder(CSIDL_WINDOWS)) + "\\",
-                                 dir.Path().substr(0, dir.Path().rfind('\\'))})
+    for (const std::string& p :
+         {std::string("C:\\"), std::string("C:"), std::string("relative\\file.txt"),
+          std::string("..\\..\\x"), dir / "a\\..\\b", std::string("NUL"), dir / "COM1.txt",
+          dir / "file.txt:stream", dir / "*.txt", dir / "a?.txt", std::string("\\\\server"),
+          ShellFolder(CSIDL_WINDOWS), ShellFolder(CSIDL_SYSTEM), ShellFolder(CSIDL_PROGRAM_FILES),
+          ShellFolder(CSIDL_DESKTOPDIRECTORY), ShellFolder(CSIDL_COMMON_PROGRAMS),
+          ShellFolder(CSIDL_STARTMENU), ShellFolder(CSIDL_APPDATA), fonts, profile, profiles,
+          profiles + "\\SomeoneElse", ShellFolder(CSIDL_COMMON_APPDATA) + "\\Microsoft",
+          UpperCase(ShellFolder(CSIDL_WINDOWS)) + "\\",
+          // The system drops dots and blanks at the end of a part.
+          ShellFolder(CSIDL_WINDOWS) + " ", ShellFolder(CSIDL_DESKTOPDIRECTORY) + ".",
+          ShellFolder(CSIDL_PROGRAM_FILES) + ". .", dir.Path().substr(0, dir.Path().rfind('\\'))})
         EXPECT_NE(PathRefusal(p), "") << p;
     // What an installation can own: its folders and files, also inside system folders.
     for (const std::string& p :
