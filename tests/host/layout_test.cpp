@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -176,6 +178,35 @@ TEST(HostLayout, StoredBlocksForNoiseAndManyFilesInOneFolder) {
     mksetup::WriteCabinet(s / "s.cab", entries, stored);
     for (const CabFileFound& f : ReadCabinet(GetFile(s / "s.cab")))
         EXPECT_TRUE(f.data == data[f.name]) << f.name;
+}
+
+// A payload of more files than the process may hold open at once (1024 on a usual
+// Linux system): each file is open only while it is read.
+TEST(HostLayout, MoreFilesThanTheProcessMayKeepOpen) {
+    Scratch s;
+    std::vector<mksetup::CabEntry> entries;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        PutFile(s / name, "file " + std::to_string(i));
+        entries.push_back({s / name, "d\\" + name});
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::string error;
+    try {
+        mksetup::WriteCabinet(s / "many.cab", entries);
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(error, "");
+    const std::vector<CabFileFound> files = ReadCabinet(GetFile(s / "many.cab"));
+    ASSERT_EQ(files.size(), 300u);
+    EXPECT_EQ(files[299].name, "d\\f299");
+    EXPECT_EQ(files[299].data, "file 299");
 }
 
 // The checksum of the cabinet format, on fixed bytes: words XORed little-endian, a

@@ -67,26 +67,37 @@ struct FileRecord {
     bool execute = false;
 };
 
-// An entry's bytes: the source file, or contents given in memory.
+// An entry's bytes: the source file, or contents given in memory. The file is open
+// only while it is read: a setup may hold more files than a process may keep open
+// (1024 on a usual Linux system).
 class EntrySource {
   public:
-    explicit EntrySource(const CabEntry& e) : entry_(e), file_(e.sourcePath) {
-        size_ = e.contents ? e.contents->size() : file_.Size();
+    // Given contents still take the date, time and attributes of the source file.
+    explicit EntrySource(const CabEntry& e) : entry_(e) {
+        const InputFile file(e.sourcePath);
+        size_ = e.contents ? e.contents->size() : file.Size();
+        stamp_ = file.Stamp();
     }
     uint64_t Size() const { return size_; }
-    FileStamp Stamp() const { return file_.Stamp(); }
+    FileStamp Stamp() const { return stamp_; }
     size_t Read(char* data, size_t size) {
-        if (!entry_.contents) return file_.Read(data, size);
+        if (!entry_.contents) {
+            if (!file_) file_ = std::make_unique<InputFile>(entry_.sourcePath);
+            return file_->Read(data, size);
+        }
         const size_t n = std::min<size_t>(size, entry_.contents->size() - at_);
         std::copy_n(entry_.contents->data() + at_, n, data);
         at_ += n;
         return n;
     }
+    // The entry has been read whole: its file is closed.
+    void Done() { file_.reset(); }
 
   private:
     const CabEntry& entry_;
-    InputFile file_;
+    std::unique_ptr<InputFile> file_;
     uint64_t size_ = 0;
+    FileStamp stamp_;
     size_t at_ = 0;
 };
 
@@ -428,6 +439,7 @@ std::vector<std::string> WriteSet(const std::string& folder, const std::string& 
         if (sources[i]->Read(data.data() + at, files[i].size) != files[i].size)
             throw std::runtime_error("cannot read " + entries[i].sourcePath +
                                      ": the file changed while it was read");
+        sources[i]->Done();
     }
     SetLayout layout(files, data, options);
     size_t first = 0;
@@ -511,6 +523,7 @@ uint64_t AppendCabinet(OutputFile& out, const std::vector<CabEntry>& entries,
         if (!entries[i].contents && sources[i]->Read(&probe, 1) != 0)
             throw std::runtime_error("cannot read " + entries[i].sourcePath +
                                      ": the file changed while it was read");
+        sources[i]->Done();
     }
     if (fill > 0) flush();
 
