@@ -73,6 +73,22 @@ TEST(CommandLine, FailedBuildSaysWhyAndLeavesNothing) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "mksetup: error: uninstaller not found: " + s / "none.exe" + "\n");
     EXPECT_FALSE(mksetup::FileExists(s / "setup.exe"));
+
+    // Setup-folder names that a Linux folder holds but a Windows one cannot.
+    PutFile(s / "stub.exe", NoiseBytes(100, 1));
+    PutFile(s / "p/setup/notes:v2.txt", "x");
+    r = Native({s / "p", s / "setup.exe", "--stub", s / "stub.exe"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err,
+              "mksetup: error: setup folder file name is not valid on Windows: notes:v2.txt\n");
+    std::remove((s / "p/setup/notes:v2.txt").c_str());
+    PutFile(s / "p/setup/Readme.txt", "a");
+    PutFile(s / "p/setup/README.TXT", "b");
+    r = Native({s / "p", s / "setup.exe", "--stub", s / "stub.exe"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "mksetup: error: setup folder holds README.TXT and Readme.txt, one file on "
+                     "Windows\n");
+    EXPECT_FALSE(mksetup::FileExists(s / "setup.exe"));
 }
 
 TEST(CommandLine, BuildsWithAWarningWhenNoUninstallerIsFound) {

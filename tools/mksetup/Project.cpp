@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <string_view>
 
 namespace mksetup {
 
@@ -129,7 +130,17 @@ void ReadSetupFolder(Project& project, bool requireSetupFiles) {
         std::string ua = UpperCase(a), ub = UpperCase(b);
         return ua != ub ? ua < ub : a < b;
     });
-    for (const std::string& name : names) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        // Names another system allows but a Windows folder cannot hold: the setup would
+        // refuse its own cabinet at start-up.
+        for (unsigned char c : name)
+            if (c < 0x20 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) !=
+                                std::string_view::npos)
+                throw BuildError("setup folder file name is not valid on Windows: " + name);
+        if (i > 0 && SameText(names[i - 1], name))
+            throw BuildError("setup folder holds " + names[i - 1] + " and " + name +
+                             ", one file on Windows");
         for (const char* reserved : kReservedSetupNames)
             if (SameText(name, reserved))
                 throw BuildError("setup folder must not contain " + name +
