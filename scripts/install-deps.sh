@@ -3,11 +3,12 @@
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
-# The 64-bit compiler builds the tests on hosts that run no 32-bit programs.
+# MinGW's compilers of the win32 thread model (cmake/mingw-common.cmake says why); the
+# 64-bit one builds the tests on hosts that run no 32-bit programs.
 # zlib for the builder's cabinet writer: the Windows builds link MinGW's, the native
 # builder (g++) the system's. osslsigncode and openssl: a test signs a setup with a
 # certificate it makes.
-packages=(cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+packages=(cmake make g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 mingw-w64-tools
           libz-mingw-w64-dev g++ zlib1g-dev
           wine wine32:i386 wine64
           xvfb xauth x11-utils imagemagick googletest clang-format

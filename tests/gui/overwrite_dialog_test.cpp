@@ -13,9 +13,7 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -53,18 +51,37 @@ BOOL CALLBACK CollectChildren(HWND child, LPARAM param) {
     return TRUE;
 }
 
-// Shows the dialog on this thread while another thread reads it and then acts.
+// What the second thread, the user, gets: the dialog to wait for, what to record, what
+// to do.
+struct User {
+    const std::string* caption;
+    Seen* seen;
+    void (*act)(HWND);
+};
+
+DWORD WINAPI ActAsUser(LPVOID param) {
+    const auto* user = static_cast<const User*>(param);
+    HWND dlg = WaitForDialog(*user->caption);
+    if (!dlg) return 0;
+    user->seen->found = true;
+    EnumChildWindows(dlg, &CollectChildren, reinterpret_cast<LPARAM>(user->seen));
+    user->act(dlg);
+    return 0;
+}
+
+// Shows the dialog on this thread while another thread reads it and then acts. A
+// Win32 thread: the compilers' thread model has no std::thread.
 OverwriteAnswer ShowAndAct(const std::string& caption, const std::string& text, Seen& seen,
                            void (*act)(HWND)) {
-    std::thread user([&] {
-        HWND dlg = WaitForDialog(caption);
-        if (!dlg) return;
-        seen.found = true;
-        EnumChildWindows(dlg, &CollectChildren, reinterpret_cast<LPARAM>(&seen));
-        act(dlg);
-    });
+    User user{&caption, &seen, act};
+    HANDLE thread = CreateThread(nullptr, 0, &ActAsUser, &user, 0, nullptr);
+    if (!thread) {
+        ADD_FAILURE() << "CreateThread failed: " << GetLastError();
+        return OverwriteAnswer::Closed;
+    }
     OverwriteAnswer answer = ShowOverwriteDialog(nullptr, text, caption);
-    user.join();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
     return answer;
 }
 
