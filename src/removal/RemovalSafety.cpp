@@ -172,6 +172,10 @@ const char* const kSharedKeys[] = {
     "SYSTEM\\CurrentControlSet\\Control\\SafeBoot",
     "SYSTEM\\CurrentControlSet\\Services",
     "SYSTEM\\CurrentControlSet\\Enum",
+    "SYSTEM\\MountedDevices",
+    "SYSTEM\\Setup",
+    "SYSTEM\\Select",
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Installer",
     "Control Panel\\Desktop",
     "Control Panel\\International",
 };
@@ -210,6 +214,7 @@ const char* const kSharedClasses[] = {
     "regfile",
     "htmlfile",
     "Msi.Package",
+    "Installer",
     "http",
     "https",
     "ftp",
