@@ -7,6 +7,7 @@
 // change it meanwhile.
 // qv-test-locks: serial
 #include "TestContext.h"
+#include "SystemState.h"
 #include "TestSupport.h"
 #include "config/IniFile.h"
 #include "engine/Rollback.h"
@@ -27,37 +28,18 @@
 
 namespace {
 
+// A text value of HKEY_CURRENT_USER, or "<none>".
 std::string RegText(const std::string& key, const std::string& name) {
-    char buf[512] = {};
-    DWORD size = sizeof buf;
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, buf,
-                     &size) != ERROR_SUCCESS)
-        return "<none>";
-    return buf;
+    std::string value;
+    return ReadRegText(HKEY_CURRENT_USER, key, name, value) ? value : "<none>";
 }
 
 void SetRegText(const std::string& key, const std::string& name, const std::string& value) {
-    HKEY k;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(k);
+    ASSERT_TRUE(WriteRegText(HKEY_CURRENT_USER, key, name, value)) << key << " " << name;
 }
 
 bool KeyExists(const std::string& key) {
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
-std::string IniValue(const std::string& file, const char* section, const char* key) {
-    char buf[256] = {};
-    GetPrivateProfileStringA(section, key, "<absent>", buf, sizeof buf, file.c_str());
-    return buf;
+    return RegKeyExists(HKEY_CURRENT_USER, key);
 }
 
 // The names in a folder that start with the backup prefix.

@@ -1,6 +1,7 @@
 // The uninstaller's reading of Uninstall.ini and its order of steps, run in-process:
 // the questions and their texts, the administrator check, the running program, the
 // commands, the closing messages and the exit codes.
+#include "TestContext.h"
 #include "TestSupport.h"
 #include "UninstallRunner.h"
 #include "uninstall/UninstallRecordFile.h"
@@ -15,25 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct AskedBox {
-    std::string text, caption;
-    UINT type;
-};
-
-// Answers each box with the next scripted button (IDOK when the script has run out).
-class ScriptedPrompt : public IUserPrompt {
-  public:
-    int MessageBox(HWND, const std::string& text, const std::string& caption, UINT type) override {
-        boxes.push_back({text, caption, type});
-        if (answers.empty()) return IDOK;
-        int a = answers.front();
-        answers.erase(answers.begin());
-        return a;
-    }
-    std::vector<AskedBox> boxes;
-    std::vector<int> answers;
-};
 
 TEST(UninstallRecordFile, EverySectionIsRead) {
     ScratchDir dir;
@@ -147,6 +129,8 @@ class UninstallRunTest : public ::testing::Test {
     int runningChecks = 0;
 
     void SetUp() override {
+        // Boxes beyond a case's script (the closing messages) are answered OK.
+        prompt.otherwise = IDOK;
         CreateDirectoryA(product.c_str(), nullptr);
         WriteFileBytes(product + "\\app.txt", "app");
         WriteFileBytes(product + "\\Uninstall.exe", "uninstaller");
@@ -177,7 +161,7 @@ class UninstallRunTest : public ::testing::Test {
     }
     std::vector<std::string> Texts() const {
         std::vector<std::string> out;
-        for (const AskedBox& b : prompt.boxes)
+        for (const Box& b : prompt.boxes)
             out.push_back(b.text);
         return out;
     }
