@@ -18,25 +18,13 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 namespace {
 
 const char kProduct[] = "QV Full Example";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kSystemEnvironment[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 void CopyTree(const std::string& from, const std::string& to) {
     CreateDirectoryA(to.c_str(), nullptr);
