@@ -12,25 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objbase.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr uint32_t kRestartNeeded = 0x80070BC2;
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -53,13 +41,9 @@ bool IsEventLine(const std::string& line) {
     return true;
 }
 
-class DeploymentTest : public ::testing::Test {
+class DeploymentTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
     std::string payload = work / "project\\payload";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
     std::string logDir = work / "log folder";
     std::string log = work / "log folder\\deploy log.txt";
@@ -67,14 +51,13 @@ class DeploymentTest : public ::testing::Test {
     std::string regKey = "Software\\QV Deployment Test " + guid;
 
     void SetUp() override {
-        for (const std::string& d : {temp, project, payload, logDir})
+        SetupFixture::SetUp();
+        for (const std::string& d : {project, payload, logDir})
             CreateDirectoryA(d.c_str(), nullptr);
     }
     void TearDown() override {
         RegDeleteTreeA(HKEY_CURRENT_USER, regKey.c_str());
-        RegDeleteTreeA(
-            HKEY_CURRENT_USER,
-            ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid).c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());
     }
 
     void Project(const std::string& setupKeys, const std::string& sections) {

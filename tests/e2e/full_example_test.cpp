@@ -8,6 +8,7 @@
 // qv-test-locks: desktop
 #include "SetupFiles.h"
 #include "SetupRunner.h"
+#include "ShellLink.h"
 #include "TestSupport.h"
 #include "sysinfo/SystemInfo.h"
 
@@ -18,25 +19,13 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 namespace {
 
 const char kProduct[] = "QV Full Example";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kSystemEnvironment[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 void CopyTree(const std::string& from, const std::string& to) {
     CreateDirectoryA(to.c_str(), nullptr);
@@ -81,45 +70,6 @@ std::string IniValue(const std::string& file, const std::string& section, const 
     GetPrivateProfileStringA(section.c_str(), key.c_str(), "(missing)", buf, sizeof buf,
                              file.c_str());
     return buf;
-}
-
-std::string ShellPath(int csidl) {
-    char buf[MAX_PATH] = {};
-    return SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf) == S_OK ? buf : "";
-}
-
-struct Link {
-    bool loaded = false;
-    std::string target, arguments, workDir;
-    int showCmd = -1;
-};
-
-Link ReadLink(const std::string& path) {
-    Link l;
-    IShellLinkA* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link))))
-        return l;
-    link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-    const std::wstring wpath(path.begin(), path.end());
-    if (file && SUCCEEDED(file->Load(wpath.c_str(), STGM_READ))) {
-        char b[3][MAX_PATH * 2] = {};
-        l.loaded = true;
-        link->GetPath(b[0], sizeof b[0], nullptr, SLGP_RAWPATH);
-        link->GetArguments(b[1], sizeof b[1]);
-        link->GetWorkingDirectory(b[2], sizeof b[2]);
-        l.target = b[0], l.arguments = b[1], l.workDir = b[2];
-    }
-    if (file) file->Release();
-    link->Release();
-    // The show command as the link format keeps it (the shell object here does not
-    // hand it back after loading): the 32-bit field at offset 0x3C.
-    const std::string bytes = ReadFileBytes(path);
-    if (bytes.size() >= 0x40)
-        l.showCmd =
-            static_cast<unsigned char>(bytes[0x3C]) | static_cast<unsigned char>(bytes[0x3D]) << 8;
-    return l;
 }
 
 class FullExampleTest : public ::testing::Test {

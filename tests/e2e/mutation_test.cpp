@@ -41,7 +41,7 @@ constexpr DWORD kRunTimeoutMs = 120000;
 const char kTestKeyBase[] = "Software\\QVTestMut-";
 const char kEnvPrefix[] = "QVTESTMUT";
 const char kExtPrefix[] = "qvtmut";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kUninstallParent[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kSystemEnv[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 // A record as a failure message can show it: control and non-ASCII bytes escaped,
@@ -436,7 +436,7 @@ class MutationTest : public ::testing::Test {
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             DeleteKeyTree(HKEY_CURRENT_USER, keyPath, view);
             for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-                DeleteSubkeysStartingWith(root, view, kUninstallKey, {guid});
+                DeleteSubkeysStartingWith(root, view, kUninstallParent, {guid});
                 DeleteSubkeysStartingWith(root, view, "Software\\Classes",
                                           {std::string(".") + kExtPrefix, kExtPrefix});
             }

@@ -20,8 +20,6 @@
 
 namespace {
 
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 class PreviousInstallTest : public SetupFixture {
   protected:
     std::string first = work / "first";

@@ -16,25 +16,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objbase.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 // Makes the index-th payload cabinet of a setup file unreadable: its folder names a
 // compression type that does not exist, so extracting its file fails.
@@ -56,18 +42,13 @@ BoxAnswer Answer(const char* button) {
     return [button](const SeenBox&) { return std::string(button); };
 }
 
-class RollbackE2E : public ::testing::Test {
+class RollbackE2E : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "Product";
     std::string guid = NewGuid();
     std::string tag = guid.substr(1, 8);
     std::string regKey = "Software\\QV Rollback " + tag;
 
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
     void TearDown() override {
         RegDeleteTreeA(HKEY_CURRENT_USER, regKey.c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, (kUninstallKey + guid).c_str());

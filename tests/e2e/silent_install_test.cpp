@@ -13,26 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
-
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 class SilentInstallTest : public SetupFixture {
   protected:

@@ -27,21 +27,10 @@
 
 namespace {
 
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kWineOverrides[] = "Software\\Wine\\DllOverrides";
 const char kMenuBuilder[] = "winemenubuilder.exe";
 const char kSystemEnvironment[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
 
 std::string ShellFolder(int csidl) {
     char buf[MAX_PATH] = {};
@@ -102,12 +91,8 @@ void WriteTypeLibrary(const std::string& path) {
     lib->Release();
 }
 
-class UninstallRoundTrip : public ::testing::Test {
+class UninstallRoundTrip : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "Product Folder";
     std::string guid = NewGuid();
     std::string tag = guid.substr(1, 8);
@@ -121,7 +106,7 @@ class UninstallRoundTrip : public ::testing::Test {
     bool menuBuilderWasOn = false;
 
     void SetUp() override {
-        CreateDirectoryA(temp.c_str(), nullptr);
+        SetupFixture::SetUp();
         // Wine copies every shortcut into the host's menus (files outside the prefix, and
         // their list in HKCU\Software\Wine\MenuFiles); Windows has no such thing. Its
         // helper is switched off for the test (the environment's overrides are not

@@ -1,6 +1,6 @@
 // Drives a running setup's wizard from outside, as the keyboard and the eye would: the
 // window and its controls, keys posted to the control that has the focus, the message
-// boxes the setup shows, and screenshots. Shared by the keyboard and high-DPI tests.
+// boxes the setup shows, and screenshots. Shared by the wizard's window tests.
 #pragma once
 
 #include "SetupRunner.h"
@@ -40,8 +40,13 @@ class Wizard {
     HWND Ctl(int id) const { return GetDlgItem(form_, id); }
     std::string Text(int id) const { return TextOf(Ctl(id)); }
     bool Visible(int id) const { return IsWindowVisible(Ctl(id)) != FALSE; }
+    bool Enabled(int id) const { return IsWindowEnabled(Ctl(id)) != FALSE; }
     // Posted: a click that opens a question must not block the test.
     void Click(int id) const { PostMessageA(Ctl(id), BM_CLICK, 0, 0); }
+    // Replaces the text of an edit control or combo box, as typing it over would.
+    void Type(int id, const std::string& text) const {
+        SendMessageA(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
 
     // The control with the keyboard focus in the wizard's thread.
     HWND Focus() const {
@@ -49,6 +54,14 @@ class Wizard {
         info.cbSize = sizeof info;
         if (!GetGUIThreadInfo(GetWindowThreadProcessId(form_, nullptr), &info)) return nullptr;
         return info.hwndFocus;
+    }
+    // The focus once it reached expected, or where it is after 10 seconds: the wizard
+    // moves it while handling a click, which a loaded machine may not have done yet.
+    HWND WaitFocus(HWND expected) const {
+        HWND focus = Focus();
+        for (int i = 0; i < 1000 && focus != expected; ++i, Sleep(10))
+            focus = Focus();
+        return focus;
     }
     // A key as the keyboard gives it: posted to the focused control (or to target).
     void Key(WPARAM vk, HWND target = nullptr) const {
@@ -82,11 +95,18 @@ class Wizard {
         return program_.WaitExit(timeoutMs).value_or(0xDEADu);
     }
     // The pixels of the window's client area as they are on the screen, as a BMP file.
-    void Screenshot(const std::string& file) const {
+    void Screenshot(const std::string& file) const { WriteFileBytes(file, Pixels(false)); }
+    // The pixels of the client area, or with wholeWindow of the window with its frame
+    // and caption, as they are on the screen: the bytes of a BMP file.
+    std::string Pixels(bool wholeWindow) const {
         Sleep(300); // let the page finish painting
         RECT r;
-        GetClientRect(form_, &r);
-        MapWindowPoints(form_, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        if (wholeWindow) {
+            GetWindowRect(form_, &r);
+        } else {
+            GetClientRect(form_, &r);
+            MapWindowPoints(form_, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        }
         const int w = r.right - r.left, h = r.bottom - r.top;
         HDC screen = GetDC(nullptr);
         HDC mem = CreateCompatibleDC(screen);
@@ -113,7 +133,7 @@ class Wizard {
         DeleteObject(bmp);
         DeleteDC(mem);
         ReleaseDC(nullptr, screen);
-        WriteFileBytes(file, bytes);
+        return bytes;
     }
 
   private:

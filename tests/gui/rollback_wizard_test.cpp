@@ -18,9 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objbase.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -29,31 +27,15 @@ namespace {
 using wizard_driver::Answer;
 using wizard_driver::Wizard;
 
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
-std::string NewGuid() {
-    GUID g;
-    CoCreateGuid(&g);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
-                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
-                  g.Data4[5], g.Data4[6], g.Data4[7]);
-    return buf;
-}
-
-class RollbackWizardTest : public ::testing::Test {
+class RollbackWizardTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "Product";
     std::string release = work / "release.flag";
     std::string guid = NewGuid();
     std::string regKey = "Software\\QV Rollback Wizard " + guid.substr(1, 8);
 
     void SetUp() override {
-        CreateDirectoryA(temp.c_str(), nullptr);
+        SetupFixture::SetUp();
         CreateDirectoryA(project.c_str(), nullptr);
         CreateDirectoryA((project + "\\payload").c_str(), nullptr);
     }

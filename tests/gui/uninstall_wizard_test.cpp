@@ -18,8 +18,6 @@
 
 namespace {
 
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 bool KeyExists(HKEY root, const std::string& key) {
     HKEY k;
     if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
@@ -27,18 +25,14 @@ bool KeyExists(HKEY root, const std::string& key) {
     return true;
 }
 
-class UninstallWizard : public ::testing::Test {
+class UninstallWizard : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
     std::string guid = "{QV-UNINSTALL-GUI-" + std::to_string(GetCurrentProcessId()) + "-" +
                        std::to_string(GetTickCount()) + "}";
 
     void SetUp() override {
-        CreateDirectoryA(temp.c_str(), nullptr);
+        SetupFixture::SetUp();
         WriteMinimalProject(project, "AppName=Gadget\r\nAppVersion=3.0\r\nGUID=" + guid +
                                          "\r\nUninstall=1\r\nShowAddRemove=1\r\nInstallLevel=0\r\n"
                                          "[Payload]\r\n0=payload\\gadget.txt?<InstallDir>\\"

@@ -202,18 +202,14 @@ class PageCheck {
     int checked_ = 0;
 };
 
-class WizardDpiTest : public ::testing::TestWithParam<int> {
+class WizardDpiTest : public SetupFixture, public ::testing::WithParamInterface<int> {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
     std::string shots;
 
     void SetUp() override {
         SeePhysicalPixels();
-        CreateDirectoryA(temp.c_str(), nullptr);
+        SetupFixture::SetUp();
         if (const char* folder = std::getenv("QV_SCREENSHOTS")) {
             shots = std::string(folder) + "\\wizard-" + std::to_string(GetParam());
             CreateDirectoryA(folder, nullptr);

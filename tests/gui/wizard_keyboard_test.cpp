@@ -68,15 +68,10 @@ std::vector<HWND> TabSequence(HWND form) {
     return ::testing::AssertionSuccess();
 }
 
-class WizardKeyboardTest : public ::testing::Test {
+class WizardKeyboardTest : public SetupFixture {
   protected:
-    ScratchDir work;
-    std::string temp = work / "temp";
-    std::string project = work / "project";
-    std::string setup = work / "setup.exe";
     std::string dest = work / "dest";
 
-    void SetUp() override { CreateDirectoryA(temp.c_str(), nullptr); }
     void Build(const std::string& keys = "") {
         WriteEveryPageProject(project, keys);
         ASSERT_TRUE(BuildTestSetup(project, setup));

@@ -11,6 +11,7 @@
 #include "SetupRunner.h"
 #include "TestSupport.h"
 #include "WindowText.h"
+#include "WizardDriver.h"
 #include "wizard/ControlIds.h"
 
 #include <gtest/gtest.h>
@@ -24,124 +25,15 @@
 
 namespace {
 
-// One running setup and its wizard window.
-class Wizard {
-  public:
-    Wizard(const std::string& setup, const std::string& args, const std::string& temp,
-           const std::string& shots)
-        : program_(setup, args, TempAt(temp), 0, 99), shots_(shots) {
-        form_ = WaitWindow(kFormClassName);
-    }
-    HWND Form() const { return form_; }
-    HWND Ctl(int id) const { return GetDlgItem(form_, id); }
-    std::string Text(int id) const { return TextOf(Ctl(id)); }
-    bool Visible(int id) const { return IsWindowVisible(Ctl(id)) != FALSE; }
-    bool Enabled(int id) const { return IsWindowEnabled(Ctl(id)) != FALSE; }
-    // Posted: a click that opens a question must not block the test.
-    void Click(int id) const { PostMessageA(Ctl(id), BM_CLICK, 0, 0); }
-    void Type(int id, const std::string& text) const {
-        SendMessageA(Ctl(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    // Waits until the control shows the text; true when it did within 20 seconds.
-    bool WaitText(int id, const std::string& text) const {
-        for (int i = 0; i < 2000 && !Exited(); ++i) {
-            if (Visible(id) && Text(id) == text) return true;
-            Sleep(10);
-        }
-        return Visible(id) && Text(id) == text;
-    }
-    // A visible top-level window of the setup with the class, now or within 20 s.
-    HWND FindWindowOf(const char* cls) const { return FindProcessWindow(program_.Id(), cls); }
-    HWND WaitWindow(const char* cls) const {
-        for (int i = 0; i < 2000 && !Exited(); ++i, Sleep(10))
-            if (HWND found = FindWindowOf(cls)) return found;
-        return nullptr;
-    }
-    bool Exited() const { return program_.Exited(); }
-    DWORD ExitCode(DWORD timeoutMs = 30000) const {
-        return program_.WaitExit(timeoutMs).value_or(0xDEADu);
-    }
-    // The window's pixels as they are on the screen, as a BMP file.
-    void Screenshot(const std::string& name) const {
-        Sleep(300); // let the page finish painting
-        RECT r;
-        GetWindowRect(form_, &r);
-        const int w = r.right - r.left, h = r.bottom - r.top;
-        HDC screen = GetDC(nullptr);
-        HDC mem = CreateCompatibleDC(screen);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = w;
-        bi.bmiHeader.biHeight = h;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 24;
-        void* bits = nullptr;
-        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(mem, bmp);
-        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-        GdiFlush();
-        const DWORD size = ((w * 3 + 3) & ~3) * h;
-        BITMAPFILEHEADER fh{};
-        fh.bfType = 0x4D42; // "BM"
-        fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
-        fh.bfSize = fh.bfOffBits + size;
-        std::string file(reinterpret_cast<const char*>(&fh), sizeof fh);
-        file.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof bi.bmiHeader);
-        file.append(static_cast<const char*>(bits), size);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
-        ReleaseDC(nullptr, screen);
-        WriteFileBytes(shots_ + "\\" + name + ".bmp", file);
-        if (const char* extra = std::getenv("QV_SCREENSHOTS"))
-            WriteFileBytes(std::string(extra) + "\\" + name + ".bmp", file);
-    }
+using wizard_driver::Box;
+using wizard_driver::Wizard;
 
-  private:
-    StartedProgram program_;
-    HWND form_ = nullptr;
-    std::string shots_;
-};
-
-// A question or message box of the setup, read and answered by its button text.
-struct Box {
-    std::string caption, text;
-    HWND owner = nullptr;
-};
-
-Box Answer(const Wizard& w, const char* button) {
-    Box box;
-    HWND b = w.WaitWindow("#32770");
-    if (!b) {
-        ADD_FAILURE() << "no box appeared";
-        return box;
-    }
-    box.caption = TextOf(b);
-    box.owner = GetWindow(b, GW_OWNER);
-    box.text = BoxText(b);
-    HWND press = BoxButton(b, button);
-    EXPECT_TRUE(press != nullptr) << "no button " << button;
-    if (press) PostMessageA(press, BM_CLICK, 0, 0);
-    for (int i = 0; i < 500 && IsWindow(b); ++i)
-        Sleep(10);
+// A question or message box that the step must bring up, read and answered by its
+// button text; a failure of the test when none came within 20 seconds.
+Box ExpectBox(const Wizard& w, const char* button) {
+    const Box box = wizard_driver::Answer(w, button, 20000);
+    if (!box.seen) ADD_FAILURE() << "no box appeared";
     return box;
-}
-
-// The control that has the keyboard focus in the wizard's thread.
-HWND FocusOf(HWND form) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &info)) return nullptr;
-    return info.hwndFocus;
-}
-
-// The focus once it reached `expected`, or where it is after 10 seconds: the wizard
-// moves it while handling a click, which a loaded machine may not have done yet.
-HWND WaitFocus(HWND form, HWND expected) {
-    HWND focus = FocusOf(form);
-    for (int i = 0; i < 1000 && focus != expected; ++i, Sleep(10))
-        focus = FocusOf(form);
-    return focus;
 }
 
 // Lines in a log file, waiting up to 10 seconds for at least `atLeast` of them.
@@ -184,6 +76,14 @@ class WizardTest : public SetupFixture {
                "*?YES*?ALL*?NO";
     }
     std::string CommandLog() const { return temp + "\\fake-uninstaller.log"; }
+    // The whole wizard window, frame and caption included, as name.bmp in the test's
+    // folder, and in the folder QV_SCREENSHOTS names when that is set.
+    void Screenshot(const Wizard& w, const std::string& name) const {
+        const std::string bmp = w.Pixels(true);
+        WriteFileBytes(work / (name + ".bmp"), bmp);
+        if (const char* extra = std::getenv("QV_SCREENSHOTS"))
+            WriteFileBytes(std::string(extra) + "\\" + name + ".bmp", bmp);
+    }
 };
 
 TEST_F(WizardTest, WalkToFinishInstallsAndRunsTheLaunchAction) {
@@ -201,7 +101,7 @@ TEST_F(WizardTest, WalkToFinishInstallsAndRunsTheLaunchAction) {
           "LaunchFile=1\r\nLaunchFileChecked=1\r\nLaunchFileName=<InstallDir>\\tool.exe /S\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n"
           "1=payload\\tool.exe?<InstallDir>\\tool.exe?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.Form());
     EXPECT_EQ(TextOf(w.Form()), "Test Product 1.0 Installation");
 
@@ -210,7 +110,7 @@ TEST_F(WizardTest, WalkToFinishInstallsAndRunsTheLaunchAction) {
     EXPECT_FALSE(w.Visible(kIdBtnBack));
     EXPECT_EQ(w.Text(kIdBtnNext), "&Next >");
     EXPECT_EQ(w.Text(kIdBtnCancel), "Cancel");
-    w.Screenshot("1-welcome");
+    Screenshot(w, "1-welcome");
 
     // Licence: Next waits for the tick, and the tick is asked again on every visit.
     w.Click(kIdBtnNext);
@@ -230,7 +130,7 @@ TEST_F(WizardTest, WalkToFinishInstallsAndRunsTheLaunchAction) {
     EXPECT_EQ(w.Text(kIdEdit1), dest);
     EXPECT_EQ(w.Text(kIdBtnNext), "&Next >"); // the Ready page follows
     EXPECT_EQ(w.Text(kIdButton4), "&Browse...");
-    w.Screenshot("2-destination");
+    Screenshot(w, "2-destination");
     w.Click(kIdBtnBack);
     ASSERT_TRUE(w.WaitText(kIdText1, "License Agreement"));
     EXPECT_FALSE(w.Enabled(kIdBtnNext));
@@ -253,7 +153,7 @@ TEST_F(WizardTest, WalkToFinishInstallsAndRunsTheLaunchAction) {
     EXPECT_TRUE(w.Visible(kIdCheckLaunchFile));
     EXPECT_EQ(w.Text(kIdCheckLaunchFile), "Launch Test Product");
     EXPECT_NE(w.Text(kIdLabel2).find("Click Finish to exit Setup."), std::string::npos);
-    w.Screenshot("4-finish");
+    Screenshot(w, "4-finish");
     w.Click(kIdBtnNext);
 
     EXPECT_EQ(w.ExitCode(), 0u);
@@ -270,11 +170,11 @@ TEST_F(WizardTest, CancelAsksFirstAndNoKeepsThePage) {
     WriteFileBytes(project + "\\payload\\a.txt", "alpha");
     Build("DialogWelcome=1\r\nDialogReady=1\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.WaitText(kIdLabel1, "Welcome to the Test Product Setup Wizard"));
 
     w.Click(kIdBtnCancel);
-    Box box = Answer(w, "&No");
+    Box box = ExpectBox(w, "&No");
     EXPECT_EQ(box.caption, "Exit Setup");
     EXPECT_EQ(box.text, "Are you sure you want to abort the installation?");
     EXPECT_EQ(box.owner, w.Form());
@@ -283,7 +183,7 @@ TEST_F(WizardTest, CancelAsksFirstAndNoKeepsThePage) {
 
     // The close box goes through the same question; Yes ends the run normally.
     PostMessageA(w.Form(), WM_CLOSE, 0, 0);
-    Answer(w, "&Yes");
+    ExpectBox(w, "&Yes");
     EXPECT_EQ(w.ExitCode(), 0u);
     EXPECT_FALSE(PathExists(dest + "\\a.txt"));
     EXPECT_TRUE(NoSetupTempLeft());
@@ -294,7 +194,7 @@ TEST_F(WizardTest, CancelWhileCopyingEndsWithCodeOne) {
     // extracts 24 MB in about 0.2 s under Wine).
     WriteFileBytes(project + "\\payload\\big.bin", RandomBytes(64 << 20, 7));
     Build("DialogReady=1\r\n", "0=payload\\big.bin?<InstallDir>\\big.bin?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.WaitText(kIdText1, "Ready to Install"));
     EXPECT_FALSE(w.Visible(kIdBtnBack)); // the only page: nothing to go back to
     EXPECT_EQ(w.Text(kIdBtnNext), "&Install");
@@ -306,8 +206,8 @@ TEST_F(WizardTest, CancelWhileCopyingEndsWithCodeOne) {
     // Clicked first: the copy pauses while the question is open, so the picture
     // still shows the page in the middle of the copy.
     w.Click(kIdBtnCancel);
-    w.Screenshot("3-install");
-    Answer(w, "&Yes");
+    Screenshot(w, "3-install");
+    ExpectBox(w, "&Yes");
     EXPECT_EQ(w.ExitCode(), 1u);
     EXPECT_TRUE(NoSetupTempLeft());
 }
@@ -320,7 +220,7 @@ TEST_F(WizardTest, PageChecksKeepTheUserOnThePage) {
           "DialogDestinationFolder=1\r\nInstallationPath=" +
               dest + "\\<UserName>\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "", temp, work.Path());
+    Wizard w(setup, "", temp);
     ASSERT_TRUE(w.WaitText(kIdLabel1, "Welcome to the Test Product Setup Wizard"));
     w.Click(kIdBtnNext);
 
@@ -334,13 +234,13 @@ TEST_F(WizardTest, PageChecksKeepTheUserOnThePage) {
     Sleep(500);
     EXPECT_EQ(w.Text(kIdText1), "User Information");
     EXPECT_EQ(w.FindWindowOf("#32770"), nullptr);
-    EXPECT_EQ(WaitFocus(w.Form(), w.Ctl(kIdEUser)), w.Ctl(kIdEUser));
+    EXPECT_EQ(w.WaitFocus(w.Ctl(kIdEUser)), w.Ctl(kIdEUser));
     // The name is there now; the next empty required field gets the focus.
     w.Type(kIdEUser, "Ann");
     w.Click(kIdBtnNext);
     Sleep(500);
     EXPECT_EQ(w.Text(kIdText1), "User Information");
-    EXPECT_EQ(WaitFocus(w.Form(), w.Ctl(kIdECustomInfo)), w.Ctl(kIdECustomInfo));
+    EXPECT_EQ(w.WaitFocus(w.Ctl(kIdECustomInfo)), w.Ctl(kIdECustomInfo));
     w.Type(kIdECustomInfo, "42");
     w.Click(kIdBtnNext);
 
@@ -350,7 +250,7 @@ TEST_F(WizardTest, PageChecksKeepTheUserOnThePage) {
     EXPECT_EQ(w.Text(kIdBtnNext), "&Install");
     w.Type(kIdEdit1, " x ");
     PostMessageA(w.Ctl(kIdEdit1), WM_KEYDOWN, VK_RETURN, 0); // Enter acts as Next
-    Box box = Answer(w, "OK");
+    Box box = ExpectBox(w, "OK");
     EXPECT_EQ(box.text, "Please choose the directory for the installation.");
     EXPECT_EQ(box.caption, "Test Product 1.0 Installation");
     EXPECT_EQ(w.Text(kIdEdit1), "x"); // trimmed in place
@@ -377,7 +277,7 @@ TEST_F(WizardTest, PageCommandStopSignalAndRepeatedClicks) {
     Build("DialogDestinationFolder=1\r\nDialogReady=1\r\n\r\n[Commands]\r\n0=" +
               Command("AT FOLDER SELECT DIALOG", "folder") + "\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.WaitText(kIdText1, "Select Application Folder"));
     EXPECT_FALSE(w.Visible(kIdBtnBack));
 
@@ -387,7 +287,7 @@ TEST_F(WizardTest, PageCommandStopSignalAndRepeatedClicks) {
     EXPECT_EQ(w.Text(kIdText1), "Select Application Folder");
     EXPECT_TRUE(w.Visible(kIdEdit1));
     EXPECT_EQ(w.Text(kIdBtnNext), "&Next >");
-    EXPECT_EQ(WaitFocus(w.Form(), w.Ctl(kIdEdit1)), w.Ctl(kIdEdit1));
+    EXPECT_EQ(w.WaitFocus(w.Ctl(kIdEdit1)), w.Ctl(kIdEdit1));
 
     // Once the marker is gone, Next goes on. A second click that arrives while the
     // page's command still runs does not advance a second time (it would skip the
@@ -415,7 +315,7 @@ TEST_F(WizardTest, CancelWhileAPageCommandRunsEndsTheRunCleanly) {
               Command("AT USER INFORMATION DIALOG", "first") +
               "\r\n1=" + Command("AT USER INFORMATION DIALOG", "second") + "\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.WaitText(kIdLabel1, "Welcome to the Test Product Setup Wizard"));
     w.Click(kIdBtnNext);
     ASSERT_TRUE(w.WaitText(kIdText1, "User Information"));
@@ -423,7 +323,7 @@ TEST_F(WizardTest, CancelWhileAPageCommandRunsEndsTheRunCleanly) {
     // Cancel is taken while the first command runs; confirming it ends the run there.
     w.Click(kIdBtnNext);
     w.Click(kIdBtnCancel);
-    Box box = Answer(w, "&Yes");
+    Box box = ExpectBox(w, "&Yes");
     EXPECT_EQ(box.text, "Are you sure you want to abort the installation?");
     EXPECT_EQ(w.ExitCode(), 0u);
     const std::string log = ReadFileBytes(CommandLog());
@@ -437,7 +337,7 @@ TEST_F(WizardTest, ProgramGroupPageAndReadySummary) {
     WriteFileBytes(project + "\\payload\\a.txt", "alpha");
     Build("DialogProgramGroup=1\r\nDialogReady=1\r\nProgramGroup=<AppName> Group\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.WaitText(kIdText1, "Select Programs Menu Folder"));
     EXPECT_EQ(w.Text(kIdComboBox1), "Test Product Group");
     EXPECT_EQ(w.Text(kIdCheckPrograms), "Don't create a Program Group");
@@ -450,7 +350,7 @@ TEST_F(WizardTest, ProgramGroupPageAndReadySummary) {
     HWND field = GetWindow(w.Ctl(kIdComboBox1), GW_CHILD);
     ASSERT_NE(field, nullptr);
     PostMessageA(field, WM_KEYDOWN, VK_RETURN, 0);
-    Box box = Answer(w, "OK");
+    Box box = ExpectBox(w, "OK");
     EXPECT_EQ(box.text, "Select Programs Menu Folder");
     EXPECT_EQ(box.caption, "Test Product 1.0 Installation");
     EXPECT_EQ(box.owner, w.Form());
@@ -485,7 +385,7 @@ TEST_F(WizardTest, ProgramGroupPageAndReadySummary) {
     EXPECT_EQ(w.Text(kIdMemo1), "Destination directory:\r\n\t" + dest + "\r\n\r\n");
 
     w.Click(kIdBtnCancel);
-    Answer(w, "&Yes");
+    ExpectBox(w, "&Yes");
     EXPECT_EQ(w.ExitCode(), 0u);
     EXPECT_FALSE(PathExists(dest + "\\a.txt"));
 }
@@ -510,7 +410,7 @@ TEST_F(WizardTest, LanguagePageAppliesTheChosenLanguage) {
     WriteFileBytes(project + "\\setup\\Frenchqv.lng", french);
     Build("DialogWelcome=1\r\nShowPublisher=1\r\nCompanyName=Acme & Sons\r\n",
           "0=payload\\a.txt?<InstallDir>\\a.txt?OVERWRITE?Yes\r\n");
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
 
     // Two language files: the Language page comes first, in the default language.
     ASSERT_TRUE(w.WaitText(kIdLabel2, "Select the setup language:"));
@@ -547,7 +447,7 @@ TEST_F(WizardTest, LanguagePageAppliesTheChosenLanguage) {
     EXPECT_EQ(w.Text(kIdComboLng), "French");
 
     w.Click(kIdBtnCancel);
-    Answer(w, "&Yes");
+    ExpectBox(w, "&Yes");
     EXPECT_EQ(w.ExitCode(), 0u);
     EXPECT_TRUE(NoSetupTempLeft());
 }
@@ -577,7 +477,7 @@ TEST_F(WizardTest, HostileLanguageTextsAreShownAsTheyStand) {
     WriteFileBytes(project + "\\setup\\Englishqv.lng", hostile);
     ASSERT_TRUE(BuildTestSetup(project, setup));
 
-    Wizard w(setup, "/D \"" + dest + "\"", temp, work.Path());
+    Wizard w(setup, "/D \"" + dest + "\"", temp);
     ASSERT_TRUE(w.Form());
     for (int i = 0; i < 100 && !w.Visible(kIdLabel1); ++i)
         Sleep(50);

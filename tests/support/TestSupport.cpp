@@ -2,8 +2,9 @@
 
 #include "FileIo.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
@@ -164,6 +165,16 @@ std::string UniqueName(const std::string& prefix) {
     static std::atomic<unsigned> serial{0};
     return prefix + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
            "-" + std::to_string(++serial);
+}
+
+std::string NewGuid() {
+    GUID g;
+    CoCreateGuid(&g);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buf;
 }
 
 bool SixtyFourBitWindows() {

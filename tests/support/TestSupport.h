@@ -69,6 +69,10 @@ std::string Escaped(const std::string& bytes);
 // variable or product name that neither another test of this process nor a test
 // running beside it uses.
 std::string UniqueName(const std::string& prefix);
+// A new GUID as a setup's GUID key and the registry spell it,
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": a product of its own for one test, whose
+// installed-programs entry no other test or earlier run can have left behind.
+std::string NewGuid();
 
 // A small generator whose sequence is fixed by its seed on every platform, for seeded
 // tests that must replay the same cases.
@@ -93,6 +97,11 @@ bool UnderWine();
 // The registry view the 32-bit runtime uses unless told otherwise; a 64-bit build of
 // the runtime and the tests names it explicitly.
 inline constexpr REGSAM kRuntimeView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
+// The installed-programs list below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, with its
+// closing backslash: kUninstallKey + guid is a product's entry. The registry ignores
+// case; this is the spelling the runtime gives a per-user entry in its record and its
+// messages, so that tests can compare those texts with it.
+inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // The value of an environment variable of this process; "" when it is not set.
 std::string EnvironmentText(const char* name);

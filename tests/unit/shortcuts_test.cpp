@@ -1,5 +1,6 @@
 // [Shortcuts] records against real link files of the Wine prefix, read back
 // through the shell-link object, with the uninstall record read back from disk.
+#include "ShellLink.h"
 #include "TestContext.h"
 #include "TestSupport.h"
 #include "config/IniFile.h"
@@ -11,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <objbase.h>
-#include <objidl.h>
 #include <shlobj.h>
 #include <windows.h>
 
@@ -23,44 +22,6 @@
 namespace {
 
 using Strings = std::vector<std::string>;
-
-struct Link {
-    bool loaded = false;
-    std::string target, arguments, workDir, iconFile, description;
-    int iconIndex = -1, showCmd = -1;
-};
-
-Link ReadLink(const std::string& path) {
-    Link l;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IShellLinkA* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link))))
-        return l;
-    link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-    const std::wstring wpath(path.begin(), path.end());
-    if (file && SUCCEEDED(file->Load(wpath.c_str(), STGM_READ))) {
-        char b[5][MAX_PATH * 2] = {};
-        l.loaded = true;
-        link->GetPath(b[0], sizeof b[0], nullptr, SLGP_RAWPATH);
-        link->GetArguments(b[1], sizeof b[1]);
-        link->GetWorkingDirectory(b[2], sizeof b[2]);
-        link->GetDescription(b[3], sizeof b[3]);
-        link->GetIconLocation(b[4], sizeof b[4], &l.iconIndex);
-        l.target = b[0], l.arguments = b[1], l.workDir = b[2], l.description = b[3];
-        l.iconFile = b[4];
-    }
-    if (file) file->Release();
-    link->Release();
-    // The shell object here does not hand the show command back after loading, so it
-    // is read where the link format keeps it: the 32-bit field at offset 0x3C.
-    const std::string bytes = ReadFileBytes(path);
-    if (bytes.size() >= 0x40)
-        l.showCmd =
-            static_cast<unsigned char>(bytes[0x3C]) | static_cast<unsigned char>(bytes[0x3D]) << 8;
-    return l;
-}
 
 // A record of eight fields: the link file, then what differs from a plain one.
 std::string Record(const std::string& link, const std::string& target = "x.exe",

@@ -423,8 +423,6 @@ TEST_F(UninstallRecordTest, UpdaterIniRecords) {
 
 // ---- the installed-programs entry ----
 
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 std::string UniqueGuid() {
     return "{" + UniqueName("QVTEST-") + "}";
 }
