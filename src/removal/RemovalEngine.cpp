@@ -129,22 +129,9 @@ void TRemovalEngine::RemoveFiles(const RemovalItems& items) {
 
 void TRemovalEngine::RemoveFile(const std::string& section, const std::string& path) {
     if (Refuses(section, path, path)) return;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (MeansAbsent(error))
-            Report(RemovalOutcome::Skipped, section, path, "not present");
-        else
-            Fail(section, path, "GetFileAttributesA", error);
-        return;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        Report(RemovalOutcome::Refused, section, path, "a folder, recorded as a file");
-        return;
-    }
-    // A read-only file is one the installation made read-only; it goes all the same.
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    // The delete is tried first: almost every recorded file simply goes, and a look at
+    // its attributes beforehand would cost a second file-system call for each.
+    bool attributesSeen = false;
     for (;;) {
         if (DeleteFileA(path.c_str())) {
             Report(RemovalOutcome::Done, section, path, "deleted");
@@ -160,6 +147,19 @@ void TRemovalEngine::RemoveFile(const std::string& section, const std::string& p
         if (MeansAbsent(error)) {
             Report(RemovalOutcome::Skipped, section, path, "not present");
             return;
+        }
+        if (error == ERROR_ACCESS_DENIED && !attributesSeen) {
+            // Refused: a folder under the name, or a file the installation made
+            // read-only (which goes all the same); else it is in use.
+            attributesSeen = true;
+            const DWORD attributes = GetFileAttributesA(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                Report(RemovalOutcome::Refused, section, path, "a folder, recorded as a file");
+                return;
+            }
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+                continue;
         }
         if (!MeansInUse(error)) {
             Fail(section, path, "DeleteFileA", error);
