@@ -67,7 +67,7 @@ bool JournalNumber(const std::string& text, DWORD& value) {
 // Writes a registry value's previous type and data back. The cause of a failure, or
 // empty.
 std::string RestoreValue(const RecordedValue& v, bool defaultView64, const std::string& type,
-                         const std::string& hex) {
+                         const std::string& hex, bool wide) {
     const HKEY root = RootByName(v.Key.Root);
     DWORD valueType = 0;
     if (!v.Key.Valid || !root || !JournalNumber(type, valueType))
@@ -78,12 +78,16 @@ std::string RestoreValue(const RecordedValue& v, bool defaultView64, const std::
                             KEY_SET_VALUE | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), &k);
     if (rc == ERROR_SUCCESS) {
         const std::string data = HexBytes(hex);
-        rc = RegSetValueExA(k, v.Name.c_str(), 0, valueType,
-                            reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size()));
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(data.data());
+        const DWORD size = static_cast<DWORD>(data.size());
+        // Written back through the calls it was read with: text data keep every character.
+        rc = wide ? RegSetValueExW(k, WideFromAnsi(v.Name).c_str(), 0, valueType, bytes, size)
+                  : RegSetValueExA(k, v.Name.c_str(), 0, valueType, bytes, size);
         RegCloseKey(k);
     }
-    return rc == ERROR_SUCCESS ? std::string() : "RegSetValueExA error " + std::to_string(rc);
+    return rc == ERROR_SUCCESS ? std::string()
+                               : std::string(wide ? "RegSetValueExW" : "RegSetValueExA") +
+                                     " error " + std::to_string(rc);
 }
 
 // Why a backup entry must not be acted on, or empty: the run only ever moves a file to
@@ -172,8 +176,8 @@ RollbackResult UndoJournalFile(const std::string& path, const RollbackSinks& sin
         const JournalEntry& e = *it;
         const auto& f = e.Fields;
         if (e.Kind == 'V' && f.size() >= 4 && f[1] == "1") {
-            const std::string cause =
-                RestoreValue(ParseRecordedValue(f[0]), header.DefaultView64, f[2], f[3]);
+            const std::string cause = RestoreValue(ParseRecordedValue(f[0]), header.DefaultView64,
+                                                   f[2], f[3], f.size() >= 5 && f[4] == "W");
             sink.Step("RegistryValues: " + f[0], !cause.empty(), cause);
         } else if (e.Kind == 'I' && f.size() >= 5 && f[3] == "1") {
             // Only into a file the removal could touch too (a plain absolute path).

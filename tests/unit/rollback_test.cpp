@@ -321,6 +321,29 @@ TEST_F(RollbackTest, TheNextRunFinishesTheRollbackOfARunThatDied) {
     EXPECT_TRUE(PathExists(liveFolder + "\\" + kJournalName));
 }
 
+// A previous value is written back as it was, also text the program's ANSI code page
+// has no characters for (a user's name in another script in a path, say).
+TEST_F(RollbackTest, APreviousTextValueComesBackWithEveryCharacter) {
+    const std::wstring original = L"C:\\Users\\\u0391\u03a9\u4e2d\\bin";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, WideFromAnsi(key_).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(k, L"Wide", 0, REG_SZ, reinterpret_cast<const BYTE*>(original.c_str()),
+                   static_cast<DWORD>((original.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(k);
+    BeginInstallJournal(ctx_);
+    WriteRegistryItem(ctx_, "HKCU\\" + key_ + "*?Wide*?REG_SZ*?after*?Yes*?No*?Default");
+    ASSERT_EQ(RegText(key_, "Wide"), "after");
+    EXPECT_EQ(Abort(ctx_), 1u);
+    wchar_t back[128] = {};
+    DWORD size = sizeof back;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, WideFromAnsi(key_).c_str(), L"Wide", RRF_RT_REG_SZ,
+                           nullptr, back, &size),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(original == back) << "the value came back changed";
+}
+
 // Under Wine every process holds a full administrator token, as a setup started with
 // "Run as administrator" does on Windows. The user's temporary folder is writable by
 // all of that user's processes, elevated or not: a journal found in a folder that a
