@@ -55,4 +55,11 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return IncludeTrailingBackslash(folder) + name.substr(skip);
 }
 
+bool HasCharacterNotAllowedInNames(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
+            return true;
+    return false;
+}
+
 } // namespace qvcommon

@@ -19,5 +19,8 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFilePath(const std::string& path);
 // Joins with exactly one backslash between the parts.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// Whether a file or folder name holds a character a Windows folder cannot hold
+// (a control character or one of \ / : * ? " < > |).
+bool HasCharacterNotAllowedInNames(const std::string& name);
 
 } // namespace qvcommon

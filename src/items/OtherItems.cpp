@@ -96,17 +96,10 @@ void RegisterActiveX(RunContext& ctx, const std::string& path, bool keep) {
     ProcessMessages();
 }
 
-std::wstring Wide(const std::string& s) {
-    int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-    return w;
-}
-
 void RegisterTypeLibrary(RunContext& ctx, const std::string& path, bool keep) {
     if (!FileToRegister(ctx, "Error tlb file: ", path)) return;
-    std::wstring file = Wide(path);
-    std::wstring helpDir = Wide(ExcludeTrailingBackslash(ExtractFilePath(path)));
+    std::wstring file = WideFromAnsi(path);
+    std::wstring helpDir = WideFromAnsi(ExcludeTrailingBackslash(ExtractFilePath(path)));
     ITypeLib* lib = nullptr;
     // Not a type library: nothing to register.
     if (FAILED(LoadTypeLibEx(file.c_str(), REGKIND_NONE, &lib)) || !lib) return;

@@ -144,15 +144,6 @@ bool CreateShortcutFolders(RunContext& ctx, const std::string& path) {
     return true;
 }
 
-std::wstring Wide(const std::string& s) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-    if (n <= 0) return L"";
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-    w.resize(static_cast<size_t>(n - 1));
-    return w;
-}
-
 struct LinkFields {
     std::string path, target, description, arguments, workDir, iconFile;
     int iconIndex;
@@ -179,7 +170,7 @@ bool SaveLink(const LinkFields& f) {
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file))) &&
         file) {
-        const std::wstring wpath = Wide(f.path);
+        const std::wstring wpath = WideFromAnsi(f.path);
         saved = !wpath.empty() && SUCCEEDED(file->Save(wpath.c_str(), FALSE));
         file->Release();
     }

@@ -43,6 +43,16 @@ std::string FullPath(const std::string& path) {
     return full;
 }
 
+std::wstring WideFromAnsi(const std::string& text) {
+    if (text.empty()) return {};
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
 bool WriteFreshFile(const std::string& path, const std::string& text) {
     DeleteFileA(path.c_str());
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

@@ -33,6 +33,8 @@ bool ForceDirectories(const std::string& path);
 // elevated process writing through it would overwrite a file of another's choosing).
 // False when the file could not be written whole.
 bool WriteFreshFile(const std::string& path, const std::string& text);
+// A text of the program's ANSI code page in UTF-16, for the system's wide calls.
+std::wstring WideFromAnsi(const std::string& text);
 // Without the blanks and control characters at either end.
 std::string Trim(const std::string& s);
 

@@ -1,5 +1,7 @@
 #include "platform/OverwriteDialog.h"
 
+#include "platform/FileUtil.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -32,14 +34,8 @@ class TemplateBuilder {
     }
     void Text(const std::string& s) {
         // The template holds UTF-16 texts; convert from the system code page.
-        if (!s.empty()) {
-            int n =
-                MultiByteToWideChar(CP_ACP, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0);
-            std::wstring w(static_cast<size_t>(n), L'\0');
-            MultiByteToWideChar(CP_ACP, 0, s.c_str(), static_cast<int>(s.size()), w.data(), n);
-            for (wchar_t c : w)
-                Word(static_cast<uint16_t>(c));
-        }
+        for (wchar_t c : WideFromAnsi(s))
+            Word(static_cast<uint16_t>(c));
         Word(0);
     }
     void AlignDword() {

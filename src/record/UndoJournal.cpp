@@ -99,48 +99,24 @@ UndoJournal* Journal(RunContext& ctx) {
     return ctx.Journal && ctx.Journal->IsOpen() ? ctx.Journal.get() : nullptr;
 }
 
-// A registry value as type and raw data; false when there is none.
+// A registry value as type and raw data; false when there is none. wide: the bytes of
+// the wide calls, in which text data come back exactly, also characters the ANSI code
+// page has no place for.
 bool ReadRawValue(HKEY root, REGSAM view, const std::string& keyPath, const std::string& name,
-                  DWORD& type, std::string& data) {
+                  DWORD& type, std::string& data, bool wide = false) {
     HKEY k;
     if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | view, &k) != ERROR_SUCCESS)
         return false;
+    const std::wstring wname = wide ? WideFromAnsi(name) : std::wstring();
+    auto query = [&](BYTE* out, DWORD* size) {
+        return wide ? RegQueryValueExW(k, wname.c_str(), nullptr, &type, out, size)
+                    : RegQueryValueExA(k, name.c_str(), nullptr, &type, out, size);
+    };
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(k, name.c_str(), nullptr, &type, nullptr, &size);
+    LONG rc = query(nullptr, &size);
     if (rc == ERROR_SUCCESS) {
         data.assign(size, '\0');
-        rc = RegQueryValueExA(k, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                              &size);
-        data.resize(size);
-    }
-    RegCloseKey(k);
-    return rc == ERROR_SUCCESS;
-}
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-// The same as raw bytes from the wide calls: text data comes back exactly, also
-// characters the ANSI code page has no place for.
-bool ReadRawValueWide(HKEY root, REGSAM view, const std::string& keyPath, const std::string& name,
-                      DWORD& type, std::string& data) {
-    HKEY k;
-    if (RegOpenKeyExW(root, Wide(keyPath).c_str(), 0, KEY_QUERY_VALUE | view, &k) != ERROR_SUCCESS)
-        return false;
-    const std::wstring wname = Wide(name);
-    DWORD size = 0;
-    LONG rc = RegQueryValueExW(k, wname.c_str(), nullptr, &type, nullptr, &size);
-    if (rc == ERROR_SUCCESS) {
-        data.assign(size, '\0');
-        rc = RegQueryValueExW(k, wname.c_str(), nullptr, &type,
-                              reinterpret_cast<BYTE*>(data.data()), &size);
+        rc = query(reinterpret_cast<BYTE*>(data.data()), &size);
         data.resize(size);
     }
     RegCloseKey(k);
@@ -148,10 +124,6 @@ bool ReadRawValueWide(HKEY root, REGSAM view, const std::string& keyPath, const 
 }
 
 } // namespace
-
-std::wstring WideFromAnsi(const std::string& text) {
-    return Wide(text);
-}
 
 std::string HexText(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -345,7 +317,7 @@ void JournalRegistryValue(RunContext& ctx, HKEY root, REGSAM view, const std::st
     if (!j) return;
     DWORD type = 0;
     std::string data;
-    const bool existed = ReadRawValueWide(root, view, keyPath, valueName, type, data);
+    const bool existed = ReadRawValue(root, view, keyPath, valueName, type, data, true);
     // "W": the data are the wide calls' bytes (a journal without the mark holds the
     // ANSI calls' bytes).
     j->Add('V', {entry + "*?" + valueName, existed ? "1" : "0", std::to_string(type), HexText(data),

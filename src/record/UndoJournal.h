@@ -106,8 +106,6 @@ void JournalReplacedFile(RunContext& ctx, const std::string& path);
 // A file that could not be placed: its original back, or the run's partial file gone.
 void GiveBackFile(RunContext& ctx, const std::string& path);
 
-// A text of the program's ANSI code page in UTF-16, for the wide registry calls.
-std::wstring WideFromAnsi(const std::string& text);
 // Hex text of bytes and back, for registry data in the journal.
 std::string HexText(const std::string& bytes);
 std::string HexBytes(const std::string& text);

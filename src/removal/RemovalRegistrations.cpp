@@ -34,13 +34,6 @@ void CallFree(void* arg) {
     FreeLibrary(static_cast<HMODULE>(arg));
 }
 
-std::wstring Wide(const std::string& s) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
-    std::wstring w(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, w.data(), n);
-    return w;
-}
-
 std::string ShortForm(const std::string& path) {
     char buf[MAX_PATH] = {};
     const DWORD n = GetShortPathNameA(path.c_str(), buf, MAX_PATH);
@@ -112,7 +105,7 @@ void TRemovalEngine::UnregisterActiveX(const std::string& path) {
 void TRemovalEngine::UnregisterTypeLibrary(const std::string& path) {
     const char* section = "TypeLibrary";
     if (Refuses(section, path, path)) return;
-    const std::wstring file = Wide(path);
+    const std::wstring file = WideFromAnsi(path);
     ITypeLib* lib = nullptr;
     HRESULT hr = LoadTypeLibEx(file.c_str(), REGKIND_NONE, &lib);
     if (FAILED(hr) || !lib) {

@@ -12,6 +12,7 @@
 #include "config/IniFile.h"
 #include "engine/Rollback.h"
 #include "items/ItemHandlers.h"
+#include "platform/FileUtil.h"
 #include "platform/Security.h"
 #include "record/UndoJournal.h"
 #include "record/UninstallRecord.h"

@@ -4,10 +4,13 @@
 // payload.
 #include "CheckContext.h"
 #include "CheckText.h"
+#include "common/WinPath.h"
 
 #include <algorithm>
 
 namespace mksetup {
+
+using qvcommon::HasCharacterNotAllowedInNames;
 
 namespace {
 
@@ -186,11 +189,8 @@ void ProjectChecker::CheckFullPath(const std::string& text, bool isFile, const s
             if (IsDotsOnly(c))
                 return fail("holds '" + c +
                             "': the setup refuses paths that climb out of their folder");
-            for (unsigned char ch : c)
-                if (ch < 0x20 ||
-                    std::string(":*?\"|/>").find(static_cast<char>(ch)) != std::string::npos)
-                    return fail("holds '" + c +
-                                "', which has a character not allowed in file names");
+            if (HasCharacterNotAllowedInNames(c))
+                return fail("holds '" + c + "', which has a character not allowed in file names");
             if (last && isFile && IsDeviceName(c))
                 return fail("names the device " + AsciiUpper(c.substr(0, c.find('.'))) +
                             ": the system would write to the device, and the setup refuses it");

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
-#include <string_view>
 
 namespace mksetup {
 
 namespace {
 
 using qvcommon::ExtractFileName;
+using qvcommon::HasCharacterNotAllowedInNames;
 using qvcommon::JoinPath;
 using qvcommon::SameText;
 using qvcommon::UpperCase;
@@ -134,10 +134,8 @@ void ReadSetupFolder(Project& project, bool requireSetupFiles) {
         const std::string& name = names[i];
         // Names another system allows but a Windows folder cannot hold: the setup would
         // refuse its own cabinet at start-up.
-        for (unsigned char c : name)
-            if (c < 0x20 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) !=
-                                std::string_view::npos)
-                throw BuildError("setup folder file name is not valid on Windows: " + name);
+        if (HasCharacterNotAllowedInNames(name))
+            throw BuildError("setup folder file name is not valid on Windows: " + name);
         if (i > 0 && SameText(names[i - 1], name))
             throw BuildError("setup folder holds " + names[i - 1] + " and " + name +
                              ", one file on Windows");
